@@ -1,0 +1,271 @@
+#include "app/mainform.h"
+
+#include "commands/displaycommands.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+// The layout is drawn in twips; at 96 dpi fifteen make one pixel.
+constexpr int px(int twips) { return twips / 15; }
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+QFont captionFont(double points, bool bold)
+{
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPointSizeF(points);
+    f.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, QRect place)
+{
+    auto *box = new QGroupBox(caption, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setFont(captionFont(8.25, true));
+    box->setGeometry(place);
+    return box;
+}
+
+QFrame *line(QWidget *parent, const char *name, int left, int top)
+{
+    constexpr int kLineEnd = 10080;
+    auto *l = new QFrame(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setFrameShape(QFrame::HLine);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setGeometry(px(left), px(top), px(kLineEnd - left), 2);
+    return l;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, QRect place)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setFont(captionFont(8.25, true));
+    b->setGeometry(place);
+    // Neither Enter nor Escape may start a command: a stray key must never
+    // start a download.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+// Column layouts shared by several groups.
+QList<QRect> column(int left, const QList<int> &tops, int width, int height)
+{
+    QList<QRect> places;
+    for (int top : tops)
+        places.append(twips(left, top, width, height));
+    return places;
+}
+
+}  // namespace
+
+MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
+    : QWidget(parent), m_ports(std::move(ports)), m_download(m_link, *this, timings)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Customer Display"));
+    setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
+    setFixedSize(px(10335), px(7305));
+    buildLayout();
+}
+
+QButtonGroup *MainForm::addGroup(const OptionGroup &group, QGroupBox *frame, const QList<QRect> &places)
+{
+    auto *buttons = new QButtonGroup(this);
+    buttons->setObjectName(QLatin1String(group.name));
+    buttons->setExclusive(true);
+    for (qsizetype i = 0; i < group.captions.size(); ++i) {
+        const int index = group.firstIndex + int(i);
+        auto *radio = new QRadioButton(group.captions.at(i), frame);
+        radio->setObjectName(QLatin1String(group.name));
+        radio->setProperty("index", index);
+        radio->setFont(captionFont(8.25, false));
+        radio->setGeometry(places.at(i));
+        buttons->addButton(radio, index);
+    }
+    buttons->button(group.startIndex)->setChecked(true);
+    connect(buttons, &QButtonGroup::idClicked, this,
+            [this, click = group.click](int index) { (m_settings.*click)(index); });
+    return buttons;
+}
+
+void MainForm::buildLayout()
+{
+    auto *title = new QLabel(QStringLiteral("Customer Display Command"), this);
+    title->setObjectName(QStringLiteral("Label1"));
+    title->setFont(captionFont(18, true));
+    title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    title->setGeometry(twips(2040, 120, 5775, 495));
+
+    line(this, "Line1", 240, 720);
+    QGroupBox *frame2 = frame(this, "Frame2", QStringLiteral("Parameters"), twips(240, 840, 9855, 3855));
+    QGroupBox *frame4 = frame(frame2, "Frame4", QStringLiteral("Baud"), twips(120, 360, 1095, 3375));
+    QGroupBox *frame5 = frame(frame2, "Frame5", QStringLiteral("Language"), twips(1320, 360, 3495, 3375));
+    QGroupBox *frame6 = frame(frame2, "Frame6", QStringLiteral("Code"), twips(4920, 360, 2895, 3375));
+    QGroupBox *frame7 = frame(frame2, "Frame7", QStringLiteral("Command"), twips(7920, 360, 1815, 3375));
+    line(this, "Line2", 240, 4800);
+    QGroupBox *frame1 = frame(this, "Frame1", QStringLiteral("Port"), twips(240, 4920, 4095, 975));
+    QGroupBox *frame3 = frame(this, "Frame3", QStringLiteral("Baud Rate"), twips(4440, 4920, 5655, 975));
+    line(this, "Line3", 240, 6000);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setGeometry(twips(240, 6120, 9855, 255));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    m_command1 = button(this, "Command1", QStringLiteral("Transmit Command"), twips(1080, 6600, 2415, 375));
+    m_command2 = button(this, "Command2", QStringLiteral("Get Fireware Version"), twips(4080, 6600, 2415, 375));
+    m_command3 = button(this, "Command3", QStringLiteral("ISP"), twips(7080, 6600, 2415, 375));
+    connect(m_command1, &QPushButton::clicked, this, &MainForm::transmitCommand);
+    connect(m_command2, &QPushButton::clicked, this, &MainForm::getFirmwareVersion);
+    connect(m_command3, &QPushButton::clicked, this, &MainForm::downloadFirmware);
+
+    const QList<int> sevenRows{360, 780, 1200, 1620, 2040, 2460, 2880};
+
+    QButtonGroup *port = addGroup(OptionGroups::port(), frame1,
+                                  {twips(480, 240, 975, 255), twips(2400, 240, 975, 255),
+                                   twips(480, 600, 975, 255), twips(2400, 600, 975, 255)});
+    for (int i = 0; i < 4; ++i)
+        port->button(i)->setToolTip(m_ports.deviceFor(i + 1));
+
+    QButtonGroup *baudRate = addGroup(OptionGroups::baudRate(), frame3,
+                                      {twips(480, 240, 1215, 255), twips(2460, 240, 855, 255),
+                                       twips(4080, 240, 855, 255), twips(480, 600, 1215, 255),
+                                       twips(2460, 600, 855, 255), twips(4080, 600, 975, 255)});
+    QButtonGroup *displayBaud = addGroup(OptionGroups::displayBaud(), frame4,
+                                         {twips(120, 360, 855, 255), twips(120, 894, 855, 180),
+                                          twips(120, 1353, 855, 180), twips(120, 1812, 855, 255),
+                                          twips(120, 2346, 855, 255), twips(120, 2880, 855, 255)});
+    QList<QRect> languagePlaces;
+    for (int i = 0; i < 14; ++i) {
+        const int width = (i == 0 || i == 3 || i == 6 || i == 7 || i == 8) ? 855
+                          : (i == 10 || i == 12)                           ? 1335
+                                                                           : 1215;
+        languagePlaces.append(twips(i < 7 ? 240 : 1800, sevenRows.at(i % 7), width, i == 10 ? 195 : 180));
+    }
+    QButtonGroup *language = addGroup(OptionGroups::language(), frame5, languagePlaces);
+    QButtonGroup *code = addGroup(OptionGroups::codeTable(), frame6,
+                                  column(360, {240, 546, 852, 1158, 1464, 1770, 2076, 2382, 2688, 3000}, 2400, 255));
+    QList<QRect> emulationPlaces = column(240, sevenRows, 1215, 255);
+    emulationPlaces[2].setWidth(px(1455));
+    QButtonGroup *emulation = addGroup(OptionGroups::emulation(), frame7, emulationPlaces);
+
+    // Tab order: port, Transmit, line speed, Version, the four parameter
+    // groups, ISP. The label and the frames take no focus themselves.
+    QList<QWidget *> chain;
+    const auto members = [&chain](QButtonGroup *g) {
+        QList<QAbstractButton *> buttons = g->buttons();
+        std::sort(buttons.begin(), buttons.end(),
+                  [g](auto *a, auto *b) { return g->id(a) < g->id(b); });
+        for (QAbstractButton *b : buttons)
+            chain.append(b);
+    };
+    members(port);
+    chain.append(m_command1);
+    members(baudRate);
+    chain.append(m_command2);
+    members(displayBaud);
+    members(language);
+    members(code);
+    members(emulation);
+    chain.append(m_command3);
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain.at(i - 1), chain.at(i));
+}
+
+void MainForm::transmitCommand()
+{
+    [[maybe_unused]] const auto failure = sendParameterPacket(m_settings, m_ports, m_link, *this);
+}
+
+void MainForm::getFirmwareVersion()
+{
+    [[maybe_unused]] const auto failure = sendVersionQuery(m_settings, m_ports, m_link, *this);
+}
+
+void MainForm::downloadFirmware()
+{
+    if (m_download.isRunning())
+        return;
+    m_download.run(m_settings, m_ports);
+    if (m_closeAfterDownload)
+        close();
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    if (!m_download.isRunning()) {
+        m_link.close();
+        event->accept();
+        return;
+    }
+    // Closing inside the download's wait would end every later event loop at
+    // once; stop the download first and close once it has returned.
+    event->ignore();
+    if (m_closeAfterDownload)
+        return;
+    const auto answer = QMessageBox::question(
+        this, windowTitle(),
+        QStringLiteral("A firmware download is running. Stop it and close the window?\n"
+                       "The display will not have the complete firmware."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes && m_download.isRunning()) {
+        m_closeAfterDownload = true;
+        m_download.requestCancel();
+    }
+}
+
+void MainForm::showMessage(const QString &text, const QString &title)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.exec();
+}
+
+std::optional<QString> MainForm::chooseFirmwareFile()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("CmDlg1"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);  // only an existing file can be chosen
+    dialog.setNameFilter(QStringLiteral("Bin File(*.bin)"));
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    dialog.selectFile(QString());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void MainForm::setProgressMaximum(int maximum)
+{
+    m_progress->setMaximum(maximum);
+}
+
+void MainForm::setProgressValue(int value)
+{
+    m_progress->setValue(value);
+}
+
+void MainForm::setCommandsEnabled(bool enabled)
+{
+    m_command1->setEnabled(enabled);
+    m_command2->setEnabled(enabled);
+    m_command3->setEnabled(enabled);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/settings.h"
+#include "isp/firmwaredownload.h"
+#include "isp/operator.h"
+#include "link/portmap.h"
+#include "link/seriallink.h"
+
+#include <QWidget>
+
+class QButtonGroup;
+class QGroupBox;
+class QProgressBar;
+class QPushButton;
+
+// The one window: its controls carry the names the operator's manual uses
+// (Command1, Frame4, OptLg, ...). It only routes events: option clicks to the
+// settings rules, buttons to the commands; for the download it is the operator.
+class MainForm : public QWidget, public Operator {
+    Q_OBJECT
+public:
+    explicit MainForm(PortMap ports, DownloadTimings timings = {}, QWidget *parent = nullptr);
+
+    const Settings &settings() const { return m_settings; }
+    bool downloadRunning() const { return m_download.isRunning(); }
+
+    // Operator
+    void showMessage(const QString &text, const QString &title) override;
+    std::optional<QString> chooseFirmwareFile() override;
+    void setProgressMaximum(int maximum) override;
+    void setProgressValue(int value) override;
+    void setCommandsEnabled(bool enabled) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildLayout();
+    QButtonGroup *addGroup(const OptionGroup &group, QGroupBox *frame, const QList<QRect> &places);
+    void transmitCommand();
+    void getFirmwareVersion();
+    void downloadFirmware();
+
+    Settings m_settings;
+    PortMap m_ports;
+    SerialLink m_link;
+    FirmwareDownload m_download;
+    bool m_closeAfterDownload = false;
+
+    QPushButton *m_command1 = nullptr;
+    QPushButton *m_command2 = nullptr;
+    QPushButton *m_command3 = nullptr;
+    QProgressBar *m_progress = nullptr;
+};

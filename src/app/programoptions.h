@@ -1,0 +1,23 @@
+#pragma once
+
+#include "link/portmap.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QCommandLineParser;
+
+// What the window program was asked to do.
+struct ProgramOptions {
+    PortMap ports;
+    bool simulate = false;  // run a simulated display behind Com 1
+};
+
+// Declares the window program's options on `parser`.
+void addProgramOptions(QCommandLineParser &parser);
+
+// Reads the options after parser.parse(); nullopt with *error set when an
+// option is malformed (the program then exits with code 2).
+std::optional<ProgramOptions> readProgramOptions(const QCommandLineParser &parser, QString *error);

@@ -1,0 +1,178 @@
+#include "isp/firmwaredownload.h"
+
+#include "app/settings.h"
+#include "commands/displaycommands.h"
+#include "isp/ispframes.h"
+#include "isp/operator.h"
+#include "link/seriallink.h"
+
+#include <QFile>
+#include <QScopedValueRollback>
+#include <QThread>
+
+#include <optional>
+
+namespace {
+
+// The image is read whole at once: every frame then comes from one snapshot
+// even if the file changes meanwhile, and the file is released at once.
+// Reads one byte past the limit so that an oversized file is recognised.
+std::optional<QByteArray> readImage(const QString &name)
+{
+    QFile file(name);
+    if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray image = file.read(Isp::kMaxImageSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return image;
+}
+
+bool clearsProgressOnExit(DownloadOutcome outcome)
+{
+    return outcome == DownloadOutcome::Completed || outcome == DownloadOutcome::DataFrameFailed
+           || outcome == DownloadOutcome::Cancelled;
+}
+
+}  // namespace
+
+QString downloadMessage(DownloadOutcome outcome)
+{
+    switch (outcome) {
+    case DownloadOutcome::Completed: return QStringLiteral("ISP Transmit OK!");
+    case DownloadOutcome::AccessTimeout: return QStringLiteral("Time Out Error!");
+    case DownloadOutcome::WrongVersion: return QStringLiteral("A Incorrect Version No!");
+    case DownloadOutcome::AccessRefused: return QStringLiteral("Access ISP Command Failed!");
+    case DownloadOutcome::EraseFailed: return QStringLiteral("Erase Command Failed!");
+    case DownloadOutcome::DataFrameFailed: return QStringLiteral("Transmit Data Failled!");
+    case DownloadOutcome::DialogCancelled:
+    case DownloadOutcome::FileUnreadable:   // these carry the file's name: shown where they happen
+    case DownloadOutcome::ImageTooLarge:
+    case DownloadOutcome::PortUnavailable:  // shown by the port opening itself
+    case DownloadOutcome::Cancelled:
+        break;
+    }
+    return {};
+}
+
+FirmwareDownload::FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings)
+    : m_link(link), m_operator(op), m_timings(timings), m_wait(link)
+{
+}
+
+void FirmwareDownload::requestCancel()
+{
+    if (!m_running)
+        return;
+    m_cancelRequested = true;
+    m_wait.abort();
+}
+
+DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &ports)
+{
+    const QScopedValueRollback running(m_running, true);
+    m_cancelRequested = false;
+    m_framesWritten = 0;
+
+    const std::optional<QString> name = m_operator.chooseFirmwareFile();
+    if (!name)
+        return DownloadOutcome::DialogCancelled;
+
+    const std::optional<QByteArray> image = readImage(*name);
+    if (!image) {
+        m_operator.showMessage(QStringLiteral("Cann't Open File '") + *name + QStringLiteral("'!"), kTitle);
+        return DownloadOutcome::FileUnreadable;
+    }
+    if (image->size() > Isp::kMaxImageSize) {
+        // Later start addresses would wrap to 0 and overwrite the firmware's start.
+        m_operator.showMessage(QStringLiteral("File '%1' is larger than %2 bytes: it does not fit the display.")
+                                   .arg(*name).arg(Isp::kMaxImageSize),
+                               kTitle);
+        return DownloadOutcome::ImageTooLarge;
+    }
+
+    const int frameCount = Isp::dataFrameCount(image->size());
+    m_operator.setProgressValue(0);
+    m_operator.setProgressMaximum(frameCount);
+    m_wait.AccessPhase = true;
+
+    if (openCommandPort(settings, ports, m_link, m_operator))
+        return DownloadOutcome::PortUnavailable;
+
+    m_operator.setCommandsEnabled(false);
+    const DownloadOutcome outcome = talkToDisplay(*image, frameCount);
+
+    // Every way out after the buttons went grey: message, port, buttons, bar.
+    if (const QString message = downloadMessage(outcome); !message.isEmpty())
+        m_operator.showMessage(message, kTitle);
+    m_link.close();
+    m_operator.setCommandsEnabled(true);
+    if (clearsProgressOnExit(outcome))
+        m_operator.setProgressValue(0);
+    return outcome;
+}
+
+DownloadOutcome FirmwareDownload::talkToDisplay(const QByteArray &image, int frameCount)
+{
+    switch (sendAndWait(Isp::accessCommand(), m_timings.accessTimeout)) {
+    case ReplyCode::Accepted: break;
+    case ReplyCode::NoAnswer:
+        return m_cancelRequested ? DownloadOutcome::Cancelled : DownloadOutcome::AccessTimeout;
+    case ReplyCode::WrongVersion: return DownloadOutcome::WrongVersion;
+    case ReplyCode::Refused: return DownloadOutcome::AccessRefused;
+    }
+    pause(m_timings.pauseAfterAccess);
+    m_wait.AccessPhase = false;
+    if (m_cancelRequested)
+        return DownloadOutcome::Cancelled;
+
+    if (sendAndWait(Isp::eraseFrame(), m_timings.eraseTimeout) != ReplyCode::Accepted)
+        return m_cancelRequested ? DownloadOutcome::Cancelled : DownloadOutcome::EraseFailed;
+
+    for (int k = 0; k < frameCount; ++k) {
+        if (m_cancelRequested)
+            return DownloadOutcome::Cancelled;
+        const qsizetype start = qsizetype(k) * Isp::kBlockSize;
+        const QByteArray frame = Isp::dataFrame(quint16(start), image.mid(start, Isp::kBlockSize));
+        if (!sendDataFrame(frame))
+            return m_cancelRequested ? DownloadOutcome::Cancelled : DownloadOutcome::DataFrameFailed;
+        m_operator.setProgressValue(k + 1);
+        pause(m_timings.pauseAfterFrame);
+    }
+    if (m_cancelRequested)
+        return DownloadOutcome::Cancelled;
+
+    pause(m_timings.pauseBeforeEnd);
+    // Nothing is awaited after the end frame; a failed write surfaces nowhere else.
+    [[maybe_unused]] const bool written = m_link.write(Isp::endFrame());
+    m_operator.setProgressValue(frameCount);
+    return DownloadOutcome::Completed;
+}
+
+bool FirmwareDownload::sendDataFrame(const QByteArray &frame)
+{
+    // The same bytes every attempt; no pause between attempts.
+    for (int attempt = 1; attempt <= m_timings.dataAttempts; ++attempt) {
+        ++m_framesWritten;
+        if (sendAndWait(frame, m_timings.dataTimeout) == ReplyCode::Accepted)
+            return true;
+        if (m_cancelRequested)
+            return false;
+    }
+    return false;
+}
+
+ReplyCode FirmwareDownload::sendAndWait(const QByteArray &message, std::chrono::milliseconds limit)
+{
+    // Stale bytes go before the write, never after it: a quick answer to this
+    // message must not be thrown away.
+    m_link.dropInput();
+    if (!m_link.write(message))
+        return ReplyCode::NoAnswer;  // the line is gone: as good as silence
+    return m_wait.wait(limit);
+}
+
+void FirmwareDownload::pause(std::chrono::milliseconds duration)
+{
+    QThread::msleep(std::chrono::milliseconds::rep(duration.count()));
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "link/replywait.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+class Operator;
+class PortMap;
+class SerialLink;
+struct Settings;
+
+// Time limits, attempts and pauses of a download. Tests shorten them.
+struct DownloadTimings {
+    std::chrono::milliseconds accessTimeout{5000};
+    std::chrono::milliseconds eraseTimeout{5000};
+    std::chrono::milliseconds dataTimeout{3000};
+    int dataAttempts = 3;
+    std::chrono::milliseconds pauseAfterAccess{5};
+    std::chrono::milliseconds pauseAfterFrame{200};
+    std::chrono::milliseconds pauseBeforeEnd{10};
+};
+
+// Every way a download ends.
+enum class DownloadOutcome {
+    Completed,
+    DialogCancelled,
+    FileUnreadable,
+    ImageTooLarge,
+    PortUnavailable,
+    AccessTimeout,
+    WrongVersion,
+    AccessRefused,
+    EraseFailed,
+    DataFrameFailed,
+    Cancelled,  // the operator stopped it (window closed, Ctrl-C)
+};
+
+// The message the operator sees for an outcome ("ISP Transmit OK!", ...);
+// empty where none is shown.
+QString downloadMessage(DownloadOutcome outcome);
+
+// The download into the display, one procedure from the file dialog to the
+// last clean-up, against the serial link and the operator.
+class FirmwareDownload {
+public:
+    static inline const QString kTitle = QStringLiteral("ISP Message");
+
+    FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings = {});
+
+    // Runs the whole download; the port is closed and the buttons are enabled
+    // again on every way out.
+    DownloadOutcome run(const Settings &settings, const PortMap &ports);
+
+    // Stops a running download at its next step; nothing more is sent and no
+    // success is reported. Safe to call from inside a reply wait.
+    void requestCancel();
+    bool isRunning() const { return m_running; }
+
+    // Number of data frames sent so far in this run, counting repeats.
+    int framesWritten() const { return m_framesWritten; }
+
+private:
+    DownloadOutcome talkToDisplay(const QByteArray &image, int frameCount);
+    bool sendDataFrame(const QByteArray &frame);
+    ReplyCode sendAndWait(const QByteArray &message, std::chrono::milliseconds limit);
+    void pause(std::chrono::milliseconds duration);
+
+    SerialLink &m_link;
+    Operator &m_operator;
+    DownloadTimings m_timings;
+    ReplyWait m_wait;
+    bool m_running = false;
+    bool m_cancelRequested = false;
+    int m_framesWritten = 0;
+};

@@ -1,0 +1,45 @@
+#include "link/portmap.h"
+
+QString PortMap::defaultDevice(int n)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
+QString PortMap::deviceFor(int n) const
+{
+    return m_overrides.value(n, defaultDevice(n));
+}
+
+bool PortMap::setOverride(int n, const QString &device)
+{
+    if (!isValidPort(n) || device.isEmpty())
+        return false;
+    m_overrides.insert(n, device);
+    return true;
+}
+
+std::optional<PortMap::Override> PortMap::parseOverride(const QString &text, QString *error)
+{
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0) {
+        *error = QStringLiteral("'%1' is not of the form N=DEVICE").arg(text);
+        return std::nullopt;
+    }
+    bool ok = false;
+    const int n = text.left(eq).trimmed().toInt(&ok);
+    if (!ok || !isValidPort(n)) {
+        *error = QStringLiteral("'%1': the port number must be %2 to %3")
+                     .arg(text).arg(kFirstPort).arg(kLastPort);
+        return std::nullopt;
+    }
+    const QString device = text.mid(eq + 1).trimmed();
+    if (device.isEmpty()) {
+        *error = QStringLiteral("'%1' names no device").arg(text);
+        return std::nullopt;
+    }
+    return Override{n, device};
+}

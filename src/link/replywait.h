@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QObject>
+
+#include <chrono>
+
+class QEventLoop;
+class SerialLink;
+
+// Outcome of one wait for the display's answer.
+enum class ReplyCode : qint16 {
+    NoAnswer = 0,      // nothing before the time limit (or the line is gone)
+    Accepted = 1,
+    Refused = 2,       // any byte that is not the one awaited
+    WrongVersion = 7,  // the display reports a wrong version (access answer only)
+};
+
+namespace Reply {
+constexpr quint8 kAccessAccepted = 0x07;
+constexpr quint8 kWrongVersion = 0x1B;
+constexpr quint8 kFrameAccepted = 0xAA;
+
+// Judges an answer by its first byte. An empty chunk is no answer.
+ReplyCode classify(QByteArrayView chunk, bool accessPhase);
+}  // namespace Reply
+
+// Waits for the first chunk of an answer, a time limit, or a lost line, inside
+// a local event loop: the window repaints and takes clicks meanwhile, and the
+// CPU stays idle. Nothing spins.
+class ReplyWait : public QObject {
+    Q_OBJECT
+public:
+    explicit ReplyWait(SerialLink &link, QObject *parent = nullptr);
+
+    // True while the access command's answer is awaited: changes the rule of
+    // classification only.
+    bool AccessPhase = false;
+    bool waitDone() const { return m_waitDone; }
+    ReplyCode replyCode() const { return m_replyCode; }
+
+    // Waits at most `limit` and returns the outcome (also kept in replyCode()).
+    ReplyCode wait(std::chrono::milliseconds limit);
+
+    // Ends the wait under way, if any, as "no answer".
+    void abort();
+
+private:
+    void takeAnswer();
+
+    SerialLink &m_link;
+    bool m_waitDone = false;
+    ReplyCode m_replyCode = ReplyCode::NoAnswer;
+    QEventLoop *m_loop = nullptr;
+};

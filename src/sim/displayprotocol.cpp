@@ -1,0 +1,143 @@
+#include "sim/displayprotocol.h"
+
+#include <optional>
+
+namespace {
+constexpr char kStx = 0x02;
+constexpr char kEtx = 0x03;
+constexpr qsizetype kPacketLength = 8;
+constexpr qsizetype kQueryLength = 4;
+constexpr qsizetype kFrameLength = 192;
+constexpr qsizetype kBlock = 184;
+const QByteArray kAccess = QByteArray::fromHex("0401848417");
+
+quint8 xorOf(QByteArrayView bytes)
+{
+    quint8 x = 0;
+    for (char c : bytes)
+        x ^= quint8(c);
+    return x;
+}
+
+ParsedMessage parameterPacket(QByteArray bytes)
+{
+    ParsedMessage m{MessageKind::ParameterPacket, bytes, {}, -1, -1, {}};
+    if (bytes[6] != kEtx)
+        m.problem = QStringLiteral("no end byte at offset 6");
+    else if (xorOf(bytes.first(7)) != quint8(bytes[7]))
+        m.problem = QStringLiteral("check byte %1, expected %2")
+                        .arg(quint8(bytes[7]), 2, 16, QLatin1Char('0'))
+                        .arg(xorOf(bytes.first(7)), 2, 16, QLatin1Char('0'));
+    return m;
+}
+
+ParsedMessage dataFrame(QByteArray bytes)
+{
+    const auto at = [&](int i) { return int(quint8(bytes[i])); };
+    ParsedMessage m{MessageKind::DataFrame, bytes, {}, at(1) * 256 + at(2), at(4) * 256 + at(3),
+                    bytes.mid(5, kBlock)};
+    if (m.end != m.start + int(kBlock) - 1)
+        m.problem = QStringLiteral("end address %1 for start %2").arg(m.end).arg(m.start);
+    else if (xorOf(QByteArrayView(bytes).sliced(1, 188)) != quint8(bytes[189]))
+        m.problem = QStringLiteral("checksum mismatch");
+    else if (at(190) != 0x55 || at(191) != 0xAA)
+        m.problem = QStringLiteral("trailer is not 55 AA");
+    return m;
+}
+
+ParsedMessage plainFrame(MessageKind kind, QByteArray bytes)
+{
+    ParsedMessage m{kind, bytes, {}, -1, -1, {}};
+    for (qsizetype i = 1; i < bytes.size(); ++i) {
+        if (bytes[i] != 0) {
+            m.problem = QStringLiteral("non-zero byte at offset %1").arg(i);
+            break;
+        }
+    }
+    return m;
+}
+
+}  // namespace
+
+QString messageKindName(MessageKind kind)
+{
+    switch (kind) {
+    case MessageKind::ParameterPacket: return QStringLiteral("parameters");
+    case MessageKind::VersionQuery: return QStringLiteral("version query");
+    case MessageKind::AccessCommand: return QStringLiteral("access");
+    case MessageKind::EraseFrame: return QStringLiteral("erase");
+    case MessageKind::DataFrame: return QStringLiteral("data");
+    case MessageKind::EndFrame: return QStringLiteral("end");
+    case MessageKind::Garbage: break;
+    }
+    return QStringLiteral("garbage");
+}
+
+void DisplayProtocol::reset()
+{
+    m_buffer.clear();
+    m_firmwareMode = false;
+}
+
+QList<ParsedMessage> DisplayProtocol::feed(QByteArrayView bytes)
+{
+    m_buffer.append(bytes);
+    QList<ParsedMessage> out;
+    while (std::optional<ParsedMessage> m = next())
+        out.append(*m);
+    return out;
+}
+
+std::optional<ParsedMessage> DisplayProtocol::next()
+{
+    if (m_buffer.isEmpty())
+        return std::nullopt;
+    const auto take = [this](qsizetype n) {
+        QByteArray head = m_buffer.first(n);
+        m_buffer.remove(0, n);
+        return head;
+    };
+
+    if (m_firmwareMode) {
+        if (m_buffer.size() < kFrameLength)
+            return std::nullopt;
+        QByteArray frame = take(kFrameLength);
+        switch (frame[0]) {
+        case 0x00: return plainFrame(MessageKind::EraseFrame, frame);
+        case 0x01: return dataFrame(frame);
+        case 0x05:
+            m_firmwareMode = false;
+            return plainFrame(MessageKind::EndFrame, frame);
+        default:
+            return ParsedMessage{MessageKind::Garbage, frame, QStringLiteral("unknown frame type"), -1, -1, {}};
+        }
+    }
+
+    if (m_buffer[0] == kStx) {
+        if (m_buffer.size() < 2)
+            return std::nullopt;
+        if (m_buffer[1] == 0x01) {
+            if (m_buffer.size() < kPacketLength)
+                return std::nullopt;
+            return parameterPacket(take(kPacketLength));
+        }
+        if (quint8(m_buffer[1]) == 0x80) {
+            if (m_buffer.size() < kQueryLength)
+                return std::nullopt;
+            QByteArray q = take(kQueryLength);
+            ParsedMessage m{MessageKind::VersionQuery, q, {}, -1, -1, {}};
+            if (q != QByteArray::fromHex("02800381"))
+                m.problem = QStringLiteral("malformed version query");
+            return m;
+        }
+    } else if (m_buffer[0] == kAccess[0]) {
+        const qsizetype n = qMin(m_buffer.size(), kAccess.size());
+        if (m_buffer.first(n) == kAccess.first(n)) {
+            if (n < kAccess.size())
+                return std::nullopt;
+            m_firmwareMode = true;
+            return ParsedMessage{MessageKind::AccessCommand, take(kAccess.size()), {}, -1, -1, {}};
+        }
+    }
+    return ParsedMessage{MessageKind::Garbage, take(1), QStringLiteral("unexpected byte"), -1, -1, {}};
+}

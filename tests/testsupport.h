@@ -1,0 +1,84 @@
+#pragma once
+
+#include "isp/operator.h"
+#include "link/seriallink.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <functional>
+
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// The operator as tests see it: every call in order, with the state of the
+// port at that moment, so that tests can check the order of the exit steps.
+class RecordingOperator : public Operator {
+public:
+    explicit RecordingOperator(const SerialLink *link = nullptr) : m_link(link)
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("custdisp"));
+    }
+
+    std::optional<QString> file;  // nullopt: the operator cancels the dialog
+    QStringList events;           // "message ISP Message|Time Out Error!|port open", ...
+    QStringList messages;         // "title|text"
+    int progressMaximum = 100;
+    int progressValue = 0;
+    int dialogs = 0;
+    bool commandsEnabled = true;
+    std::function<void(const QString &event)> onEvent;
+
+    void showMessage(const QString &text, const QString &title) override
+    {
+        messages.append(title + QLatin1Char('|') + text);
+        record(QStringLiteral("message ") + title + QLatin1Char('|') + text);
+    }
+    std::optional<QString> chooseFirmwareFile() override
+    {
+        ++dialogs;
+        record(QStringLiteral("dialog"));
+        return file;
+    }
+    void setProgressMaximum(int maximum) override
+    {
+        progressMaximum = maximum;
+        record(QStringLiteral("max %1").arg(maximum));
+    }
+    void setProgressValue(int value) override
+    {
+        progressValue = value;
+        record(QStringLiteral("value %1").arg(value));
+    }
+    void setCommandsEnabled(bool enabled) override
+    {
+        commandsEnabled = enabled;
+        record(enabled ? QStringLiteral("enable") : QStringLiteral("disable"));
+    }
+
+    // The events without the progress values, for checking the order of steps.
+    QStringList steps() const
+    {
+        QStringList s;
+        for (const QString &e : events) {
+            if (!e.startsWith(QLatin1String("value")) && !e.startsWith(QLatin1String("max")))
+                s.append(e);
+        }
+        return s;
+    }
+
+private:
+    void record(QString event)
+    {
+        if (m_link)
+            event += m_link->isOpen() ? QStringLiteral("|port open") : QStringLiteral("|port closed");
+        events.append(event);
+        if (onEvent)
+            onEvent(event);
+    }
+
+    const SerialLink *m_link;
+};

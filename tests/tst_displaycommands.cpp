@@ -1,4 +1,164 @@
+#include "app/settings.h"
+#include "commands/displaycommands.h"
+#include "link/portmap.h"
+#include "sim/simulateddisplay.h"
+#include "testsupport.h"
+
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+// A display behind Com 1 and nothing behind Com 2.
+struct Bench {
+    SimulatedDisplay sim;
+    PortMap ports;
+    SerialLink link;
+    RecordingOperator op{&link};
+    Settings settings;
+
+    Bench()
+    {
+        [[maybe_unused]] const bool a = ports.setOverride(1, sim.devicePath());
+        [[maybe_unused]] const bool b = ports.setOverride(2, QStringLiteral("/dev/custdisp-nothing-here"));
+    }
+};
+
+class TestDisplayCommands : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void versionQueryIsFixed()
+    {
+        QCOMPARE(DisplayPacket::bytes(DisplayPacket::versionQuery()), hex("02800381"));
+    }
+
+    void packetOnTheLine_data()
+    {
+        QTest::addColumn<QStringList>("choices");  // "group=caption"
+        QTest::addColumn<QByteArray>("packet");
+        QTest::newRow("no change") << QStringList{} << hex("020131300A00030B");
+        QTest::newRow("19200 RESERVED JAPAN_CODE CD5220")
+            << QStringList{"optBaud1=19200", "OptLg=RESERVED", "OptCode=JAPAN_CODE", "OptCMD=CD5220"}
+            << hex("0201303D0106030A");
+        QTest::newRow("DENMARK II") << QStringList{"OptLg=DENMARK II"} << hex("0201313A0A000301");
+        QTest::newRow("600 baud display, EURO_CODE, UTC/S")
+            << QStringList{"optBaud1=600", "OptCode=EURO_CODE", "OptCMD=UTC/S"} << hex("0201353008050308");
+        QTest::newRow("line speed leaves the packet alone")
+            << QStringList{"OptBaud=19200"} << hex("020131300A00030B");
+    }
+
+    void packetOnTheLine()
+    {
+        QFETCH(QStringList, choices);
+        QFETCH(QByteArray, packet);
+        Bench b;
+        for (const QString &choice : choices) {
+            const QString group = choice.section(QLatin1Char('='), 0, 0);
+            const QString caption = choice.section(QLatin1Char('='), 1);
+            for (const OptionGroup *g : {&OptionGroups::baudRate(), &OptionGroups::displayBaud(), &OptionGroups::language(),
+                                         &OptionGroups::codeTable(), &OptionGroups::emulation()}) {
+                if (QLatin1String(g->name) == group)
+                    (b.settings.*(g->click))(*g->indexOf(caption));
+            }
+        }
+        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sim.waitForMessages(1));
+        QCOMPARE(b.sim.received(), packet);
+        QVERIFY(b.op.messages.isEmpty());
+        QVERIFY(b.link.isOpen());  // the packet leaves the port open
+        // The display decoded it and found the check byte right.
+        const SimLogEntry entry = b.sim.log().constFirst();
+        QCOMPARE(entry.kind, MessageKind::ParameterPacket);
+        QCOMPARE(entry.note, QString());
+        const DisplayParameters expected{quint8(packet[2]), quint8(packet[3]), quint8(packet[4]), quint8(packet[5])};
+        QCOMPARE(b.sim.parameters(), std::optional(expected));
+        // Check byte is always the XOR of bytes 2..5.
+        QCOMPARE(quint8(packet[7]), quint8(packet[2] ^ packet[3] ^ packet[4] ^ packet[5]));
+    }
+
+    void twoSendsPutTheSameBytesTwice()
+    {
+        Bench b;
+        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sim.waitForMessages(1));
+        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sim.waitForMessages(2));
+        QCOMPARE(b.sim.received(), hex("020131300A00030B020131300A00030B"));
+        QCOMPARE(b.sim.log().size(), 2);
+    }
+
+    void queryClosesThePort_data()
+    {
+        QTest::addColumn<bool>("packetFirst");
+        QTest::newRow("alone") << false;
+        QTest::newRow("after a packet left the port open") << true;
+    }
+
+    void queryClosesThePort()
+    {
+        QFETCH(bool, packetFirst);
+        Bench b;
+        b.settings.clickOptLg(12);  // whatever the groups hold
+        QByteArray expected;
+        if (packetFirst) {
+            QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+            QVERIFY(b.link.isOpen());
+            expected = hex("0201313C0A000307");
+        }
+        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.link.isOpen());
+        expected += hex("02800381");
+        QVERIFY(b.sim.waitForBytes(expected.size()));
+        QCOMPARE(b.sim.received(), expected);
+        QCOMPARE(b.sim.log().constLast().kind, MessageKind::VersionQuery);
+    }
+
+    void unavailablePortSendsNothing_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<bool>("holdCom1");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing Com 2") << 2 << "9600,N,8,1" << false << "custdisp|COM 2: not available.";
+        QTest::newRow("Com 1 held by another link") << 1 << "9600,N,8,1" << true << "custdisp|COM 1: not available.";
+        QTest::newRow("malformed settings") << 1 << "9600-N-8-1" << false << "custdisp|COM 1: not available.";
+        QTest::newRow("port 7") << 7 << "9600,N,8,1" << false << "custdisp|COM 7: not available.";
+        QTest::newRow("port 0") << 0 << "9600,N,8,1" << false << "custdisp|COM 0: not available.";
+    }
+
+    void unavailablePortSendsNothing()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, settings);
+        QFETCH(bool, holdCom1);
+        QFETCH(QString, message);
+        Bench b;
+        SerialLink holder;
+        if (holdCom1)
+            QVERIFY(!holder.open(b.sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        b.settings.CommPortNumber = qint16(port);
+        b.settings.PortSettings = settings;
+
+        QVERIFY(sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QCOMPARE(b.op.messages, QStringList({message, message}));
+        QVERIFY(!b.link.isOpen());
+        // The packet was still completed, as the operator would see on a retry.
+        QCOMPARE(b.settings.ParamPacket[7], quint8(0x0B));
+        QTest::qWait(50);
+        QCOMPARE(b.sim.received(), QByteArray());
+    }
+
+    void aFailedOpenClosesAPortLeftOpen()
+    {
+        Bench b;
+        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.link.isOpen());
+        b.settings.clickOptPort(1);
+        QVERIFY(sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.link.isOpen());
+        // Com 1 is free again for a later command.
+        b.settings.clickOptPort(0);
+        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDisplayCommands)
 #include "tst_displaycommands.moc"

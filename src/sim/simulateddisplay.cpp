@@ -63,27 +63,39 @@ public:
     }
 
 private:
-    // The tool closed its side: reads now fail with EIO and poll reports HUP
-    // forever. Stop listening until it opens the line again.
-    void toolClosedLine()
+    // The tool closed its side: once its last bytes are read, reads fail with
+    // EIO and poll reports HUP until it opens the line again. Listening then
+    // would spin, so look every few milliseconds instead.
+    void readLine()
     {
-        m_notifier->setEnabled(false);
-        m_protocol.reset();
-        m_reopenPoll->start();
+        if (readAvailable() == ReadEnd::HungUp) {
+            m_notifier->setEnabled(false);
+            m_protocol.reset();
+            m_reopenPoll->start();
+        }
     }
 
     void checkReopened()
     {
-        if (m_fd < 0)
+        if (m_fd < 0) {
+            m_reopenPoll->stop();
             return;
+        }
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP)) {
+        const bool hungUp = ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP);
+        if (!hungUp) {
             m_reopenPoll->stop();
             m_notifier->setEnabled(true);
+            readLine();
+            return;
         }
+        // Bytes written by a short visit (open, write, close) between two looks.
+        if (readAvailable() == ReadEnd::HungUp)
+            m_protocol.reset();
     }
 
-    void readLine()
+    enum class ReadEnd { Drained, HungUp };
+    ReadEnd readAvailable()
     {
         char buf[4096];
         while (m_fd >= 0) {
@@ -93,12 +105,10 @@ private:
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                return;
-            toolClosedLine();
-            return;
+                return ReadEnd::Drained;
+            return ReadEnd::HungUp;
         }
-        if (m_notifier)
-            m_notifier->setEnabled(false);
+        return ReadEnd::Drained;
     }
 
     int lineSpeed()
@@ -117,7 +127,10 @@ private:
         {
             QMutexLocker lock(&m_display.m_mutex);
             m_display.m_shared.received.append(bytes);
-            m_display.m_shared.lineSpeed = baud;
+            // Once the tool has closed its side the settings read back as the
+            // pty's defaults; keep the last speed it really used.
+            if (baud > 0 && m_notifier && m_notifier->isEnabled())
+                m_display.m_shared.lineSpeed = baud;
             pacing = m_display.m_shared.pacing;
         }
         m_display.m_changed.wakeAll();
@@ -259,7 +272,12 @@ private:
     {
         if (m_fd < 0)
             return;
-        // Nobody may be listening any more; a lost answer is what a real line does too.
+        // With the tool's side closed the pty falls back to cooked mode and
+        // would echo the answer back to us; nobody is listening anyway.
+        pollfd p{m_fd, POLLOUT, 0};
+        if (::poll(&p, 1, 0) < 0 || (p.revents & POLLHUP))
+            return;
+        // A lost answer is what a real line does too.
         [[maybe_unused]] const ssize_t n = ::write(m_fd, answer.constData(), size_t(answer.size()));
     }
 

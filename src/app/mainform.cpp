@@ -13,6 +13,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+// Resources of a static library are not registered on their own.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 // The layout is drawn in twips; at 96 dpi fifteen make one pixel.
@@ -77,6 +83,7 @@ QList<QRect> column(int left, const QList<int> &tops, int width, int height)
 MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
     : QWidget(parent), m_ports(std::move(ports)), m_download(m_link, *this, timings)
 {
+    initResources();
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Customer Display"));
     setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
@@ -168,8 +175,9 @@ void MainForm::buildLayout()
     QButtonGroup *emulation = addGroup(OptionGroups::emulation(), frame7, emulationPlaces);
 
     // Tab order: port, Transmit, line speed, Version, the four parameter
-    // groups, ISP. The label and the frames take no focus themselves.
-    QList<QWidget *> chain;
+    // groups, ISP. The label and the frames take no focus themselves, but
+    // they hold their places in the chain.
+    QList<QWidget *> chain{title, frame1};
     const auto members = [&chain](QButtonGroup *g) {
         QList<QAbstractButton *> buttons = g->buttons();
         std::sort(buttons.begin(), buttons.end(),
@@ -178,16 +186,30 @@ void MainForm::buildLayout()
             chain.append(b);
     };
     members(port);
-    chain.append(m_command1);
+    chain << m_command1 << frame3;
     members(baudRate);
-    chain.append(m_command2);
+    chain << m_command2 << frame2 << frame4;
     members(displayBaud);
+    chain << frame5;
     members(language);
+    chain << frame6;
     members(code);
+    chain << frame7;
     members(emulation);
-    chain.append(m_command3);
+    chain << m_command3 << m_progress;
+    // setTabOrder() skips widgets that take no focus; let them take it just
+    // while the chain is laid.
+    QList<QWidget *> unfocused;
+    for (QWidget *w : chain) {
+        if (w->focusPolicy() == Qt::NoFocus) {
+            unfocused.append(w);
+            w->setFocusPolicy(Qt::TabFocus);
+        }
+    }
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain.at(i - 1), chain.at(i));
+    for (QWidget *w : unfocused)
+        w->setFocusPolicy(Qt::NoFocus);
 }
 
 void MainForm::transmitCommand()

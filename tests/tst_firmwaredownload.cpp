@@ -1,4 +1,352 @@
+#include "app/settings.h"
+#include "isp/firmwaredownload.h"
+#include "isp/ispframes.h"
+#include "link/portmap.h"
+#include "sim/simulateddisplay.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+DownloadTimings quick()
+{
+    DownloadTimings t;
+    t.accessTimeout = 300ms;
+    t.eraseTimeout = 300ms;
+    t.dataTimeout = 200ms;
+    t.pauseAfterAccess = 1ms;
+    t.pauseAfterFrame = 1ms;
+    t.pauseBeforeEnd = 1ms;
+    return t;
+}
+
+QByteArray randomImage(qsizetype size)
+{
+    QByteArray image(size, '\0');
+    for (char &c : image)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return image;
+}
+
+// A display behind Com 1, nothing behind Com 2, and an operator who picks
+// the file the test wrote.
+struct Bench {
+    QTemporaryDir dir;
+    SimulatedDisplay sim;
+    PortMap ports;
+    Settings settings;
+    SerialLink link;
+    RecordingOperator op{&link};
+    FirmwareDownload download;
+
+    explicit Bench(DownloadTimings timings = quick()) : download(link, op, timings)
+    {
+        [[maybe_unused]] const bool a = ports.setOverride(1, sim.devicePath());
+        [[maybe_unused]] const bool b = ports.setOverride(2, QStringLiteral("/dev/custdisp-nothing-here"));
+    }
+
+    QString writeImage(const QByteArray &image)
+    {
+        const QString name = dir.filePath(QStringLiteral("firmware.bin"));
+        QFile f(name);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(image);
+        op.file = name;
+        return name;
+    }
+
+    void plan(const QStringList &rules)
+    {
+        FaultPlan p;
+        for (const QString &r : rules) {
+            QString error;
+            p.rules.append(*FaultPlan::parseRule(r, &error));
+        }
+        sim.setFaultPlan(p);
+    }
+
+    DownloadOutcome run() { return download.run(settings, ports); }
+
+    // What the display heard, one word a message: "access", "erase", "data#0", ...
+    QStringList heard(int settleMs = 50) const
+    {
+        QTest::qWait(settleMs);
+        QStringList kinds;
+        for (const SimLogEntry &e : sim.log())
+            kinds.append(e.kind == MessageKind::DataFrame ? QStringLiteral("data#%1").arg(e.frame) : messageKindName(e.kind));
+        return kinds;
+    }
+};
+
+const QString kOk = QStringLiteral("ISP Message|ISP Transmit OK!");
+
+}  // namespace
+
+class TestFirmwareDownload : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void imagesArriveWhole_data()
+    {
+        QTest::addColumn<int>("size");
+        for (int size : {0, 1, 183, 184, 185, 367, 368, int(Isp::kMaxImageSize)})
+            QTest::addRow("%d bytes", size) << size;
+    }
+
+    void imagesArriveWhole()
+    {
+        QFETCH(int, size);
+        Bench b;
+        const QByteArray image = randomImage(size);
+        b.writeImage(image);
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QCOMPARE(b.op.messages, QStringList{kOk});
+
+        const int frames = Isp::dataFrameCount(size);
+        QCOMPARE(b.op.progressMaximum, frames);
+        QVERIFY(b.sim.waitForMessages(frames + 3));
+        QCOMPARE(b.sim.endFrames(), 1);
+        const QList<SimLogEntry> log = b.sim.log();
+        QCOMPARE(log.size(), frames + 3);  // access, erase, data frames, end
+        for (const SimLogEntry &e : log) {
+            QVERIFY2(e.note.isEmpty() || e.kind == MessageKind::EndFrame, qPrintable(e.note));
+            QVERIFY(e.attempt <= 1);  // no answer was lost, nothing was sent twice
+        }
+        // The display rebuilt exactly the image, then zero padding.
+        QCOMPARE(b.sim.image(), image + QByteArray(frames * Isp::kBlockSize - size, '\0'));
+        // The last data frame: the remaining bytes at 5, then zeros up to 188.
+        const QByteArray last = log.at(frames + 1).bytes;
+        const int rest = size % int(Isp::kBlockSize);
+        QCOMPARE(last.mid(5, rest), image.right(rest));
+        QCOMPARE(last.mid(5 + rest, 184 - rest), QByteArray(184 - rest, '\0'));
+        QCOMPARE(log.at(frames + 1).frame, frames - 1);
+
+        // The bar: 0, one step per accepted frame, full while the message
+        // shows, empty afterwards.
+        QStringList values;
+        for (const QString &e : b.op.events) {
+            if (e.startsWith(QLatin1String("value")))
+                values.append(e.section(QLatin1Char('|'), 0, 0).mid(6));
+        }
+        QCOMPARE(values.size(), frames + 3);
+        QCOMPARE(values.first(), QStringLiteral("0"));
+        QCOMPARE(values.at(frames), QString::number(frames));
+        QCOMPARE(values.last(), QStringLiteral("0"));
+        QCOMPARE(b.op.steps(), QStringList({"dialog|port closed", "disable|port open",
+                                            "message " + kOk + "|port open", "enable|port closed"}));
+        QVERIFY(b.op.events.indexOf(QStringLiteral("value %1|port open").arg(frames)) < b.op.events.indexOf("message " + kOk + "|port open"));
+    }
+
+    void everyWayOut_data()
+    {
+        QTest::addColumn<QString>("file");  // "image", "cancel", "missing", "too large"
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QStringList>("plan");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");  // "" for none
+        QTest::addColumn<QStringList>("heard");
+        QTest::addColumn<int>("barValue");
+        QTest::addColumn<int>("barMax");
+
+        const QStringList all{"access", "erase", "data#0", "data#1", "data#2", "end"};
+        QTest::newRow("dialog cancelled") << "cancel" << 1 << QStringList{} << int(DownloadOutcome::DialogCancelled)
+                                          << "" << QStringList{} << 0 << 100;
+        QTest::newRow("file cannot be opened") << "missing" << 1 << QStringList{} << int(DownloadOutcome::FileUnreadable)
+                                               << "ISP Message|Cann't Open File '/nonexistent/custdisp/x.bin'!"
+                                               << QStringList{} << 0 << 100;
+        QTest::newRow("image too large") << "too large" << 1 << QStringList{} << int(DownloadOutcome::ImageTooLarge)
+                                         << "ISP Message|File 'FILE' has 65504 bytes; at most 65503 bytes fit the display."
+                                         << QStringList{} << 0 << 100;
+        QTest::newRow("port unavailable") << "image" << 2 << QStringList{} << int(DownloadOutcome::PortUnavailable)
+                                          << "custdisp|COM 2: not available." << QStringList{} << 0 << 3;
+        QTest::newRow("access silent") << "image" << 1 << QStringList{"access=silent"} << int(DownloadOutcome::AccessTimeout)
+                                       << "ISP Message|Time Out Error!" << QStringList{"access"} << 0 << 3;
+        QTest::newRow("access 1B") << "image" << 1 << QStringList{"access=0x1B"} << int(DownloadOutcome::WrongVersion)
+                                   << "ISP Message|A Incorrect Version No!" << QStringList{"access"} << 0 << 3;
+        QTest::newRow("access AA") << "image" << 1 << QStringList{"access=0xAA"} << int(DownloadOutcome::AccessRefused)
+                                   << "ISP Message|Access ISP Command Failed!" << QStringList{"access"} << 0 << 3;
+        QTest::newRow("erase 07") << "image" << 1 << QStringList{"erase=0x07"} << int(DownloadOutcome::EraseFailed)
+                                  << "ISP Message|Erase Command Failed!" << QStringList{"access", "erase"} << 0 << 3;
+        QTest::newRow("erase silent") << "image" << 1 << QStringList{"erase=silent"} << int(DownloadOutcome::EraseFailed)
+                                      << "ISP Message|Erase Command Failed!" << QStringList{"access", "erase"} << 0 << 3;
+        QTest::newRow("frame refused twice, then accepted")
+            << "image" << 1 << QStringList{"data#1@1=0x15", "data#1@2=0x00"} << int(DownloadOutcome::Completed) << kOk
+            << QStringList{"access", "erase", "data#0", "data#1", "data#1", "data#1", "data#2", "end"} << 0 << 3;
+        QTest::newRow("frame refused three times")
+            << "image" << 1 << QStringList{"data#1=0x15"} << int(DownloadOutcome::DataFrameFailed)
+            << "ISP Message|Transmit Data Failled!" << QStringList{"access", "erase", "data#0", "data#1", "data#1", "data#1"}
+            << 0 << 3;
+        QTest::newRow("frame silent three times")
+            << "image" << 1 << QStringList{"data#2=silent"} << int(DownloadOutcome::DataFrameFailed)
+            << "ISP Message|Transmit Data Failled!"
+            << QStringList{"access", "erase", "data#0", "data#1", "data#2", "data#2", "data#2"} << 0 << 3;
+        QTest::newRow("complete") << "image" << 1 << QStringList{} << int(DownloadOutcome::Completed) << kOk << all << 0 << 3;
+    }
+
+    void everyWayOut()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, port);
+        QFETCH(QStringList, plan);
+        QFETCH(int, outcome);
+        QFETCH(QString, message);
+        QFETCH(QStringList, heard);
+        QFETCH(int, barValue);
+        QFETCH(int, barMax);
+
+        Bench b;
+        b.plan(plan);
+        b.settings.clickOptPort(port - 1);
+        if (file == QLatin1String("image"))
+            b.writeImage(randomImage(400));
+        else if (file == QLatin1String("missing"))
+            b.op.file = QStringLiteral("/nonexistent/custdisp/x.bin");
+        else if (file == QLatin1String("too large"))
+            message.replace(QLatin1String("FILE"), b.writeImage(QByteArray(65504, 'x')));
+
+        QCOMPARE(int(b.run()), outcome);
+        QCOMPARE(b.op.messages, message.isEmpty() ? QStringList{} : QStringList{message});
+        QCOMPARE(b.heard(), heard);
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(b.op.commandsEnabled);
+        QCOMPARE(b.op.progressValue, barValue);
+        QCOMPARE(b.op.progressMaximum, barMax);
+        QCOMPARE(b.op.dialogs, 1);
+
+        // Once the buttons went grey, every way out is: message while the
+        // port is still open, then the port closes, then the buttons return.
+        QStringList expected{"dialog|port closed"};
+        if (b.op.steps().contains(QStringLiteral("disable|port open"))) {
+            expected << "disable|port open";
+            if (!message.isEmpty())
+                expected << "message " + message + "|port open";
+            expected << "enable|port closed";
+        } else if (!message.isEmpty()) {
+            expected << "message " + message + "|port closed";
+        }
+        QCOMPARE(b.op.steps(), expected);
+        // The buttons are taken away only once the port is open.
+        QCOMPARE(expected.contains(QStringLiteral("disable|port open")), !heard.isEmpty());
+    }
+
+    void retriesSendTheSameBytes()
+    {
+        Bench b;
+        b.plan({"data#0@1=0x15", "data#0@2=silent"});
+        b.writeImage(QByteArray("abc"));
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QList<QByteArray> frames;
+        for (const SimLogEntry &e : b.sim.log()) {
+            if (e.kind == MessageKind::DataFrame)
+                frames.append(e.bytes);
+        }
+        QCOMPARE(frames.size(), 3);
+        QCOMPARE(frames.at(1), frames.at(0));
+        QCOMPARE(frames.at(2), frames.at(0));
+        QCOMPARE(quint8(frames.at(0).at(189)), quint8(0xD7));
+        QCOMPARE(b.download.framesWritten(), 3);
+    }
+
+    void aHungUpLineEndsTheDownloadPromptly()
+    {
+        DownloadTimings t = quick();
+        t.dataTimeout = 3000ms;
+        Bench b(t);
+        b.plan({"data#1=hangup"});
+        b.writeImage(randomImage(1000));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(b.run(), DownloadOutcome::DataFrameFailed);
+        QVERIFY2(clock.elapsed() < 2500, "a dead line must not sit out three time limits");
+        QCOMPARE(b.op.messages, QStringList{"ISP Message|Transmit Data Failled!"});
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(b.op.commandsEnabled);
+        QCOMPARE(b.op.progressValue, 0);
+    }
+
+    void aLateRefusalIsNotTakenForTheNextAnswer()
+    {
+        // Frame 0's first answer comes after its time limit, while the tool
+        // pauses after frame 1. Dropped before frame 2 goes out, it must not
+        // count as frame 2's answer.
+        DownloadTimings t = quick();
+        t.pauseAfterFrame = 250ms;
+        Bench b(t);
+        b.plan({"data#0@1=0x15+300ms"});
+        b.writeImage(randomImage(500));
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QCOMPARE(b.heard(), QStringList({"access", "erase", "data#0", "data#0", "data#1", "data#2", "end"}));
+    }
+
+    void theImageIsOneSnapshot()
+    {
+        Bench b;
+        const QByteArray image = randomImage(600);
+        const QString name = b.writeImage(image);
+        b.op.onEvent = [&](const QString &e) {
+            if (e.startsWith(QLatin1String("disable"))) {
+                QFile f(name);
+                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                f.write(QByteArray(100, 'X'));
+            }
+        };
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QVERIFY(b.sim.image().startsWith(image));
+    }
+
+    void cancelStopsAtTheNextStep_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<QStringList>("heard");
+        QTest::newRow("before the access command") << "disable" << QStringList{};
+        QTest::newRow("after the first frame") << "value 1" << QStringList{"access", "erase", "data#0"};
+        QTest::newRow("inside a wait") << "wait" << QStringList{"access", "erase", "data#0"};
+    }
+
+    void cancelStopsAtTheNextStep()
+    {
+        QFETCH(QString, when);
+        QFETCH(QStringList, heard);
+        DownloadTimings t = quick();
+        t.dataTimeout = 5000ms;
+        Bench b(t);
+        b.writeImage(randomImage(1000));
+        if (when == QLatin1String("wait")) {
+            b.plan({"data#0=silent"});
+            QTimer::singleShot(300, [&] { b.download.requestCancel(); });
+        } else {
+            b.op.onEvent = [&](const QString &e) {
+                if (e.startsWith(when))
+                    b.download.requestCancel();
+            };
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(b.run(), DownloadOutcome::Cancelled);
+        QVERIFY(clock.elapsed() < 3000);
+        QCOMPARE(b.op.messages, QStringList{});  // never a success
+        QCOMPARE(b.heard(), heard);
+        QCOMPARE(b.sim.endFrames(), 0);
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(b.op.commandsEnabled);
+        QCOMPARE(b.op.progressValue, 0);
+        QVERIFY(!b.download.isRunning());
+    }
+
+    void messagesForEveryOutcome()
+    {
+        QCOMPARE(downloadMessage(DownloadOutcome::Completed), QStringLiteral("ISP Transmit OK!"));
+        QCOMPARE(downloadMessage(DownloadOutcome::DataFrameFailed), QStringLiteral("Transmit Data Failled!"));
+        QCOMPARE(downloadMessage(DownloadOutcome::Cancelled), QString());
+        QCOMPARE(downloadMessage(DownloadOutcome::DialogCancelled), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFirmwareDownload)
 #include "tst_firmwaredownload.moc"

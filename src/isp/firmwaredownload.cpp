@@ -7,6 +7,7 @@
 #include "link/seriallink.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QThread>
 
@@ -85,8 +86,10 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
     }
     if (image->size() > Isp::kMaxImageSize) {
         // Later start addresses would wrap to 0 and overwrite the firmware's start.
-        m_operator.showMessage(QStringLiteral("File '%1' is larger than %2 bytes: it does not fit the display.")
-                                   .arg(*name).arg(Isp::kMaxImageSize),
+        m_operator.showMessage(QStringLiteral("File '%1' has %2 bytes; at most %3 bytes fit the display.")
+                                   .arg(*name)
+                                   .arg(QFileInfo(*name).size())
+                                   .arg(Isp::kMaxImageSize),
                                kTitle);
         return DownloadOutcome::ImageTooLarge;
     }
@@ -164,6 +167,8 @@ bool FirmwareDownload::sendDataFrame(const QByteArray &frame)
 
 ReplyCode FirmwareDownload::sendAndWait(const QByteArray &message, std::chrono::milliseconds limit)
 {
+    if (m_cancelRequested)
+        return ReplyCode::NoAnswer;  // nothing more goes out once the operator stopped
     // Stale bytes go before the write, never after it: a quick answer to this
     // message must not be thrown away.
     m_link.dropInput();

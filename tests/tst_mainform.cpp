@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -55,6 +57,12 @@ struct Window {
 class TestMainForm : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The gtk3 theme would bring its own dialog, out of the test's reach.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
     void controls_data()
     {
         QTest::addColumn<QString>("name");
@@ -330,6 +338,109 @@ private Q_SLOTS:
             QCOMPARE(spy->count(), 0);
             delete spy;
         }
+    }
+
+    void downloadThroughTheWindow()
+    {
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.pauseAfterFrame = 1ms;
+        Window w(t);
+        FaultPlan plan;
+        plan.rules.append({MessageKind::DataFrame, 1, 1, FaultAction::answer(0xAA, 400ms)});
+        w.sim.setFaultPlan(plan);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("image.bin"));
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(500, 'q'));
+        f.close();
+
+        ModalWatcher watcher;
+        QString filter;
+        watcher.onFileDialog = [&](QFileDialog *d) {
+            filter = d->nameFilters().join(QLatin1Char(';'));
+            QCOMPARE(d->defaultSuffix(), QStringLiteral("bin"));
+            QCOMPARE(d->fileMode(), QFileDialog::ExistingFile);
+            d->selectFile(name);
+            static_cast<QDialog *>(d)->accept();
+        };
+        auto *bar = w.form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        auto *command1 = w.form->findChild<QPushButton *>(QStringLiteral("Command1"));
+        QSignalSpy transmitted(command1, &QPushButton::clicked);
+        bool sawDuringWait = false;
+        // While frame 1's answer is on its way: the window still takes clicks.
+        QTimer::singleShot(250, [&] {
+            sawDuringWait = w.form->downloadRunning() && !command1->isEnabled() && bar->maximum() == 3 && bar->value() == 1;
+            clickRadio(member(*w.form, "OptLg", 5));  // SWEDEN
+            QTest::mouseClick(command1, Qt::LeftButton);
+        });
+        QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+
+        QCOMPARE(filter, QStringLiteral("Bin File(*.bin)"));
+        QVERIFY(sawDuringWait);
+        QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
+        QCOMPARE(w.form->settings().ParamPacket[3], quint8(0x35));
+        QCOMPARE(transmitted.count(), 0);
+        QVERIFY(command1->isEnabled());
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(w.sim.waitForMessages(6));
+        QCOMPARE(w.sim.image(), QByteArray(500, 'q') + QByteArray(52, '\0'));
+    }
+
+    void closingDuringADownloadCancelsIt_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("refused") << false;
+    }
+
+    void closingDuringADownloadCancelsIt()
+    {
+        QFETCH(bool, confirm);
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.pauseAfterFrame = 1ms;
+        t.dataTimeout = 300ms;
+        Window w(t);
+        FaultPlan plan;
+        plan.rules.append({MessageKind::DataFrame, 0, 1, FaultAction::silence()});
+        w.sim.setFaultPlan(plan);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("image.bin"));
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(400, 'z'));
+        f.close();
+
+        ModalWatcher watcher;
+        watcher.onFileDialog = [&](QFileDialog *d) {
+            d->selectFile(name);
+            static_cast<QDialog *>(d)->accept();
+        };
+        int questions = 0;
+        watcher.onQuestion = [&](QMessageBox *) {
+            ++questions;
+            return confirm ? QMessageBox::Yes : QMessageBox::No;
+        };
+        QTimer::singleShot(150, [&] { w.form->close(); });
+        QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+
+        QCOMPARE(questions, 1);
+        QCOMPARE(w.form->isVisible(), !confirm);
+        QTest::qWait(50);
+        if (confirm) {
+            QCOMPARE(watcher.boxes, QStringList{});  // no success, no failure box either
+            QCOMPARE(w.sim.endFrames(), 0);
+        } else {
+            QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
+            QCOMPARE(w.sim.endFrames(), 1);
+        }
+        // Event loops still work after it: a later wait is not cut short.
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(100);
+        QVERIFY(clock.elapsed() >= 100);
     }
 
     void portTooltipsNameTheirDevices()

@@ -74,6 +74,7 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
     const QScopedValueRollback running(m_running, true);
     m_cancelRequested = false;
     m_framesWritten = 0;
+    m_openFailure.reset();
 
     const std::optional<QString> name = m_operator.chooseFirmwareFile();
     if (!name)
@@ -99,7 +100,8 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
     m_operator.setProgressMaximum(frameCount);
     m_wait.AccessPhase = true;
 
-    if (openCommandPort(settings, ports, m_link, m_operator))
+    m_openFailure = openCommandPort(settings, ports, m_link, m_operator);
+    if (m_openFailure)
         return DownloadOutcome::PortUnavailable;
 
     m_operator.setCommandsEnabled(false);

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "link/replywait.h"
+#include "link/seriallink.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 class Operator;
 class PortMap;
-class SerialLink;
 struct Settings;
 
 // Time limits, attempts and pauses of a download. Tests shorten them.
@@ -61,6 +62,8 @@ public:
 
     // Number of data frames sent so far in this run, counting repeats.
     int framesWritten() const { return m_framesWritten; }
+    // Why the port could not be opened, after a PortUnavailable outcome.
+    const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
 
 private:
     DownloadOutcome talkToDisplay(const QByteArray &image, int frameCount);
@@ -75,4 +78,5 @@ private:
     bool m_running = false;
     bool m_cancelRequested = false;
     int m_framesWritten = 0;
+    std::optional<OpenFailure> m_openFailure;
 };

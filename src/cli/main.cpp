@@ -1,0 +1,311 @@
+// custdisp-cli: the window's three commands from a terminal, on the very same
+// procedures, for scripted updates and for work over SSH.
+#include "app/settings.h"
+#include "cli/exitcodes.h"
+#include "cli/terminaloperator.h"
+#include "commands/displaycommands.h"
+#include "isp/firmwaredownload.h"
+#include "isp/ispframes.h"
+#include "link/portmap.h"
+#include "link/seriallink.h"
+#include "sim/simulateddisplay.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kDescription[] = R"(Talks to a serial customer display.
+
+Commands:
+  params      send the parameter packet (display baud, language, code table, emulation)
+  version     send the firmware-version query (the answer is not read)
+  isp FILE    download a firmware image into the display
+  ports       list the serial ports of this machine
+
+Exit codes:
+  0 success             1 other failure        2 usage
+  3 port unavailable    4 file unreadable      5 image too large
+  6 access time-out     7 wrong version        8 access refused
+  9 erase failed       10 data frame failed   11 cancelled (Ctrl-C))";
+
+class CommandLineError {
+public:
+    explicit CommandLineError(QString text) : m_text(std::move(text)) {}
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// Tells the terminal the one-line message, then what the operator can do.
+class PrintingSink : public MessageSink {
+public:
+    void showMessage(const QString &text, const QString &) override
+    {
+        std::fprintf(stdout, "%s\n", qPrintable(text));
+        std::fflush(stdout);
+    }
+};
+
+QString portList()
+{
+    QStringList names;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        names.append(info.systemLocation());
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+}
+
+void explain(const OpenFailure &failure)
+{
+    switch (failure.cause) {
+    case OpenFailureCause::Missing:
+        say(QStringLiteral("cause: %1 does not exist; serial ports here: %2").arg(failure.device, portList()));
+        break;
+    case OpenFailureCause::PermissionDenied: {
+        const QString group = QFileInfo(failure.device).group();
+        say(QStringLiteral("cause: permission denied on %1; it belongs to group '%2': "
+                           "join it with 'sudo usermod -aG %2 $USER' and log in again")
+                .arg(failure.device, group));
+        break;
+    }
+    case OpenFailureCause::Busy:
+        say(QStringLiteral("cause: %1 is in use by another program").arg(failure.device));
+        break;
+    default:
+        say(QStringLiteral("cause: %1").arg(failure.describe()));
+        break;
+    }
+}
+
+int listPorts()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    if (ports.isEmpty())
+        std::printf("no serial ports found\n");
+    for (const QSerialPortInfo &p : ports) {
+        QString ids;
+        if (p.hasVendorIdentifier() && p.hasProductIdentifier())
+            ids = QStringLiteral("%1:%2").arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                      .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
+        std::printf("%s\t%s\t%s\t%s\t%s\n", qPrintable(p.systemLocation()), qPrintable(p.description()),
+                    qPrintable(p.manufacturer()), qPrintable(ids), qPrintable(p.serialNumber()));
+    }
+    return ExitCode::kSuccess;
+}
+
+// Applies a caption given on the command line through the group's own click rule.
+void choose(Settings &settings, const OptionGroup &group, const QString &option, const QString &caption)
+{
+    const std::optional<int> index = group.indexOf(caption);
+    if (!index)
+        throw CommandLineError(QStringLiteral("--%1: unknown value '%2'; choose one of: %3")
+                                   .arg(option, caption, group.captions.join(QStringLiteral(", "))));
+    (settings.*(group.click))(*index);
+}
+
+// Ctrl-C reaches the download through a pipe, so it is handled between two
+// steps like any other event; a signal handler does nothing but write a byte.
+int g_signalPipe[2] = {-1, -1};
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+int download(const QString &file, const Settings &settings, const PortMap &ports, SerialLink &link, bool quiet)
+{
+    TerminalOperator op(file, QFileInfo(file).size(), quiet);
+    FirmwareDownload procedure(link, op);
+
+    if (::pipe(g_signalPipe) != 0)
+        return ExitCode::kFailure;
+    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        procedure.requestCancel();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    const DownloadOutcome outcome = procedure.run(settings, ports);
+    if (outcome == DownloadOutcome::Cancelled)
+        say(QStringLiteral("cancelled: the display did not receive the whole image"));
+    if (outcome == DownloadOutcome::PortUnavailable && procedure.openFailure())
+        explain(*procedure.openFailure());
+    return ExitCode::of(outcome);
+}
+
+int dryRun(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::printf("Cann't Open File '%s'!\n", qPrintable(file));
+        return ExitCode::kFileUnreadable;
+    }
+    const qint64 size = f.size();
+    const int frames = Isp::dataFrameCount(size);
+    const qint64 lastStart = qint64(frames - 1) * Isp::kBlockSize;
+    const bool fits = size <= Isp::kMaxImageSize;
+    std::printf("image: %s\nsize: %lld bytes (at most %lld)\ndata frames: %d\n"
+                "first address: 0\nlast frame: %lld..%lld\nfits: %s\n",
+                qPrintable(file), static_cast<long long>(size), static_cast<long long>(Isp::kMaxImageSize), frames,
+                static_cast<long long>(lastStart), static_cast<long long>(lastStart + Isp::kBlockSize - 1),
+                fits ? "yes" : "no");
+    return fits ? ExitCode::kSuccess : ExitCode::kImageTooLarge;
+}
+
+int run(QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("params, version, isp or ports"));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the firmware image, for isp"), QStringLiteral("[FILE]"));
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+                                  QStringLiteral("\"Com N\" (1..4) or a device path (default 1)."), QStringLiteral("PORT"),
+                                  QStringLiteral("1"));
+    const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
+                                  QStringLiteral("Line speed: 600, 1200, 2400, 4800, 9600 or 19200 (default 9600)."),
+                                  QStringLiteral("SPEED"), QStringLiteral("9600"));
+    const QCommandLineOption simulate(QStringLiteral("simulate"), QStringLiteral("Talk to a simulated display instead."));
+    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every byte both ways on stderr."));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No progress."));
+    const QCommandLineOption displayBaud(QStringLiteral("display-baud"), QStringLiteral("params: the display's own speed."),
+                                         QStringLiteral("SPEED"));
+    const QCommandLineOption language(QStringLiteral("language"), QStringLiteral("params: character set, e.g. \"DENMARK II\"."),
+                                      QStringLiteral("NAME"));
+    const QCommandLineOption code(QStringLiteral("code"), QStringLiteral("params: code table, e.g. EURO_CODE."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption emulation(QStringLiteral("emulation"), QStringLiteral("params: command set, e.g. ESC/POS."),
+                                       QStringLiteral("NAME"));
+    const QCommandLineOption dry(QStringLiteral("dry-run"), QStringLiteral("isp: check the image and print the plan; no port is opened."));
+    parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry});
+
+    if (!parser.parse(app.arguments()))
+        throw CommandLineError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(ExitCode::kSuccess);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        throw CommandLineError(QStringLiteral("no command given (params, version, isp or ports)"));
+    const QString command = args.first();
+    const QStringList commands{QStringLiteral("params"), QStringLiteral("version"), QStringLiteral("isp"), QStringLiteral("ports")};
+    if (!commands.contains(command))
+        throw CommandLineError(QStringLiteral("unknown command '%1'; choose one of: %2").arg(command, commands.join(QStringLiteral(", "))));
+    if (args.size() != (command == QLatin1String("isp") ? 2 : 1))
+        throw CommandLineError(command == QLatin1String("isp") ? QStringLiteral("isp needs exactly one FILE")
+                                                               : QStringLiteral("%1 takes no FILE").arg(command));
+    for (const QCommandLineOption *o : {&displayBaud, &language, &code, &emulation}) {
+        if (parser.isSet(*o) && command != QLatin1String("params"))
+            throw CommandLineError(QStringLiteral("--%1 belongs to params").arg(o->names().constLast()));
+    }
+
+    if (command == QLatin1String("ports"))
+        return listPorts();
+    if (command == QLatin1String("isp") && parser.isSet(dry))
+        return dryRun(args.at(1));
+
+    Settings settings;
+    PortMap ports;
+    const QString portValue = parser.value(port);
+    bool numeric = false;
+    const int portNumber = portValue.toInt(&numeric);
+    if (numeric) {
+        if (!PortMap::isValidPort(portNumber))
+            throw CommandLineError(QStringLiteral("--port %1: use 1 to 4, or a device path").arg(portValue));
+        settings.clickOptPort(portNumber - 1);
+    } else if (!ports.setOverride(1, portValue)) {
+        throw CommandLineError(QStringLiteral("--port: no device named"));
+    }
+    choose(settings, OptionGroups::baudRate(), QStringLiteral("baud"), parser.value(baud));
+    if (command == QLatin1String("params")) {
+        if (parser.isSet(displayBaud))
+            choose(settings, OptionGroups::displayBaud(), QStringLiteral("display-baud"), parser.value(displayBaud));
+        if (parser.isSet(language))
+            choose(settings, OptionGroups::language(), QStringLiteral("language"), parser.value(language));
+        if (parser.isSet(code))
+            choose(settings, OptionGroups::codeTable(), QStringLiteral("code"), parser.value(code));
+        if (parser.isSet(emulation))
+            choose(settings, OptionGroups::emulation(), QStringLiteral("emulation"), parser.value(emulation));
+    }
+
+    std::unique_ptr<SimulatedDisplay> simulated;
+    if (parser.isSet(simulate)) {
+        simulated = std::make_unique<SimulatedDisplay>();
+        if (!simulated->isValid()) {
+            say(simulated->error());
+            return ExitCode::kFailure;
+        }
+        simulated->setPacing(true);
+        [[maybe_unused]] const bool mapped = ports.setOverride(settings.CommPortNumber, simulated->devicePath());
+        if (!parser.isSet(quiet))
+            say(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));
+    }
+
+    SerialLink link;
+    QElapsedTimer clock;
+    clock.start();
+    if (parser.isSet(trace)) {
+        QObject::connect(&link, &SerialLink::traffic, [&clock](bool outgoing, const QByteArray &bytes) {
+            std::fprintf(stderr, "[%10.3f ms] %s %s\n", double(clock.nsecsElapsed()) / 1e6, outgoing ? ">" : "<",
+                         bytes.toHex(' ').constData());
+        });
+    }
+
+    if (command == QLatin1String("isp"))
+        return download(args.at(1), settings, ports, link, parser.isSet(quiet));
+
+    PrintingSink sink;
+    const std::optional<OpenFailure> failure = command == QLatin1String("params")
+                                                   ? sendParameterPacket(settings, ports, link, sink)
+                                                   : sendVersionQuery(settings, ports, link, sink);
+    if (failure) {
+        explain(*failure);
+        return ExitCode::kPortUnavailable;
+    }
+    link.close();  // the packet leaves the port open in the window; a program ends here
+    if (!parser.isSet(quiet))
+        say(command == QLatin1String("params")
+                ? QStringLiteral("sent %1").arg(QString::fromLatin1(DisplayPacket::bytes(settings.ParamPacket).toHex(' ')))
+                : QStringLiteral("sent 02 80 03 81"));
+    return ExitCode::kSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("custdisp-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
+    try {
+        return run(app);
+    } catch (const CommandLineError &e) {
+        say(QStringLiteral("custdisp-cli: ") + e.text());
+        say(QStringLiteral("Try 'custdisp-cli --help'."));
+        return ExitCode::kUsage;
+    }
+}

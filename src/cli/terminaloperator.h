@@ -1,0 +1,33 @@
+#pragma once
+
+#include "isp/operator.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+// The download's operator on a terminal: the file comes from the command line,
+// messages go to stdout, progress to stderr (a bar on a terminal, a plain line
+// every 10% in a log).
+class TerminalOperator : public Operator {
+public:
+    TerminalOperator(QString file, qint64 imageBytes, bool quiet);
+
+    void showMessage(const QString &text, const QString &title) override;
+    std::optional<QString> chooseFirmwareFile() override { return m_file; }
+    void setProgressMaximum(int maximum) override;
+    void setProgressValue(int value) override;
+    void setCommandsEnabled(bool) override {}
+
+private:
+    void endBarLine();
+
+    QString m_file;
+    qint64 m_imageBytes;
+    bool m_quiet;
+    bool m_onTerminal;
+    int m_maximum = 0;
+    int m_lastTenth = -1;
+    bool m_barShown = false;
+    QElapsedTimer m_clock;
+};

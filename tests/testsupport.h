@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QStringList>
 
 #include <functional>
@@ -12,6 +14,23 @@
 inline QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
+}
+
+inline QByteArray randomImage(qsizetype size)
+{
+    QByteArray image(size, '\0');
+    for (char &c : image)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return image;
+}
+
+// Writes `bytes` to `name`; returns the name, empty if it could not be written.
+inline QString writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile f(name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        return {};
+    return name;
 }
 
 // The operator as tests see it: every call in order, with the state of the

@@ -3,7 +3,6 @@
 #include "testsupport.h"
 
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,13 +60,6 @@ Run cli(const QStringList &args, int timeoutMs = 30000)
     return r;
 }
 
-QByteArray randomImage(qsizetype size)
-{
-    QByteArray image(size, '\0');
-    for (char &c : image)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return image;
-}
 
 }  // namespace
 
@@ -78,10 +70,7 @@ private:
 
     QString writeImage(const QByteArray &image, const QString &name = QStringLiteral("fw.bin"))
     {
-        QFile f(m_dir.filePath(name));
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(image);
-        return f.fileName();
+        return writeFile(m_dir.filePath(name), image);
     }
 
 private Q_SLOTS:

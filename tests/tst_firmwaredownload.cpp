@@ -6,7 +6,6 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -27,13 +26,6 @@ DownloadTimings quick()
     return t;
 }
 
-QByteArray randomImage(qsizetype size)
-{
-    QByteArray image(size, '\0');
-    for (char &c : image)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return image;
-}
 
 // A display behind Com 1, nothing behind Com 2, and an operator who picks
 // the file the test wrote.
@@ -54,12 +46,8 @@ struct Bench {
 
     QString writeImage(const QByteArray &image)
     {
-        const QString name = dir.filePath(QStringLiteral("firmware.bin"));
-        QFile f(name);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(image);
-        op.file = name;
-        return name;
+        op.file = writeFile(dir.filePath(QStringLiteral("firmware.bin")), image);
+        return *op.file;
     }
 
     void plan(const QStringList &rules)
@@ -290,11 +278,8 @@ private Q_SLOTS:
         const QByteArray image = randomImage(600);
         const QString name = b.writeImage(image);
         b.op.onEvent = [&](const QString &e) {
-            if (e.startsWith(QLatin1String("disable"))) {
-                QFile f(name);
-                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                f.write(QByteArray(100, 'X'));
-            }
+            if (e.startsWith(QLatin1String("disable")))
+                QVERIFY(!writeFile(name, QByteArray(100, 'X')).isEmpty());
         };
         QCOMPARE(b.run(), DownloadOutcome::Completed);
         QVERIFY(b.sim.image().startsWith(image));

@@ -350,11 +350,7 @@ private Q_SLOTS:
         plan.rules.append({MessageKind::DataFrame, 1, 1, FaultAction::answer(0xAA, 400ms)});
         w.sim.setFaultPlan(plan);
         QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("image.bin"));
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(500, 'q'));
-        f.close();
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(500, 'q'));
 
         ModalWatcher watcher;
         QString filter;
@@ -407,11 +403,7 @@ private Q_SLOTS:
         plan.rules.append({MessageKind::DataFrame, 0, 1, FaultAction::silence()});
         w.sim.setFaultPlan(plan);
         QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("image.bin"));
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(400, 'z'));
-        f.close();
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(400, 'z'));
 
         ModalWatcher watcher;
         watcher.onFileDialog = [&](QFileDialog *d) {
@@ -435,6 +427,9 @@ private Q_SLOTS:
         } else {
             QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
             QCOMPARE(w.sim.endFrames(), 1);
+            // With no download running the window closes without a question.
+            QVERIFY(w.form->close());
+            QCOMPARE(questions, 1);
         }
         // Event loops still work after it: a later wait is not cut short.
         QElapsedTimer clock;

@@ -260,6 +260,16 @@ private Q_SLOTS:
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
     }
 
+    void portsListsWhatThereIs()
+    {
+        // A pseudo-terminal is no serial port: it must not be listed.
+        Sim sim;
+        const Run r = cli({"ports"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!r.out.isEmpty());
+        QVERIFY(!r.out.contains(sim.device + QLatin1Char('\t')));
+    }
+
     void simulatedDisplayInProcess()
     {
         const Run r = cli({"isp", "--simulate", "-b", "19200", writeImage(randomImage(200))});

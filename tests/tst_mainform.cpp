@@ -366,11 +366,17 @@ private Q_SLOTS:
         QSignalSpy transmitted(command1, &QPushButton::clicked);
         bool sawDuringWait = false;
         // While frame 1's answer is on its way: the window still takes clicks.
-        QTimer::singleShot(250, [&] {
-            sawDuringWait = w.form->downloadRunning() && !command1->isEnabled() && bar->maximum() == 3 && bar->value() == 1;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (!w.form->downloadRunning() || bar->value() != 1)
+                return;
+            poll.stop();
+            sawDuringWait = !command1->isEnabled() && bar->maximum() == 3;
             clickRadio(member(*w.form, "OptLg", 5));  // SWEDEN
             QTest::mouseClick(command1, Qt::LeftButton);
         });
+        poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
 
         QCOMPARE(filter, QStringLiteral("Bin File(*.bin)"));
@@ -415,7 +421,16 @@ private Q_SLOTS:
             ++questions;
             return confirm ? QMessageBox::Yes : QMessageBox::No;
         };
-        QTimer::singleShot(150, [&] { w.form->close(); });
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            // Inside the wait for frame 0's answer.
+            if (w.form->downloadRunning() && w.sim.log().size() >= 3) {
+                poll.stop();
+                w.form->close();
+            }
+        });
+        poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
 
         QCOMPARE(questions, 1);
@@ -424,6 +439,7 @@ private Q_SLOTS:
         if (confirm) {
             QCOMPARE(watcher.boxes, QStringList{});  // no success, no failure box either
             QCOMPARE(w.sim.endFrames(), 0);
+            QCOMPARE(w.sim.log().size(), 3);  // nothing was sent after the close
         } else {
             QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
             QCOMPARE(w.sim.endFrames(), 1);

@@ -158,7 +158,7 @@ int dryRun(const QString &file)
 {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {
-        std::printf("Cann't Open File '%s'!\n", qPrintable(file));
+        std::printf("%s\n", qPrintable(fileUnreadableText(file)));
         return ExitCode::kFileUnreadable;
     }
     const qint64 size = f.size();

@@ -56,6 +56,11 @@ QString downloadMessage(DownloadOutcome outcome)
     return {};
 }
 
+QString fileUnreadableText(const QString &name)
+{
+    return QStringLiteral("Cann't Open File '") + name + QStringLiteral("'!");
+}
+
 FirmwareDownload::FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings)
     : m_link(link), m_operator(op), m_timings(timings), m_wait(link)
 {
@@ -82,7 +87,7 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
 
     const std::optional<QByteArray> image = readImage(*name);
     if (!image) {
-        m_operator.showMessage(QStringLiteral("Cann't Open File '") + *name + QStringLiteral("'!"), kTitle);
+        m_operator.showMessage(fileUnreadableText(*name), kTitle);
         return DownloadOutcome::FileUnreadable;
     }
     if (image->size() > Isp::kMaxImageSize) {

@@ -42,6 +42,8 @@ enum class DownloadOutcome {
 // The message the operator sees for an outcome ("ISP Transmit OK!", ...);
 // empty where none is shown.
 QString downloadMessage(DownloadOutcome outcome);
+// "Cann't Open File 'x.bin'!"
+QString fileUnreadableText(const QString &name);
 
 // The download into the display, one procedure from the file dialog to the
 // last clean-up, against the serial link and the operator.

@@ -18,7 +18,6 @@ public:
     QString deviceFor(int n) const;
     // Refuses (returns false) a port number outside 1..4 or an empty device.
     [[nodiscard]] bool setOverride(int n, const QString &device);
-    bool isOverridden(int n) const { return m_overrides.contains(n); }
 
     struct Override {
         int port = 0;

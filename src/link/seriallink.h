@@ -39,7 +39,6 @@ public:
     // opens the device. On failure the port is left closed.
     [[nodiscard]] std::optional<OpenFailure> open(const QString &device, const QString &settings);
     bool isOpen() const { return m_port.isOpen(); }
-    QString device() const { return m_port.portName(); }
 
     // Drops output still queued, then queues the whole message and pushes it
     // towards the line. False if the port is closed or refuses the bytes.
@@ -53,8 +52,6 @@ public:
     // Waits until every queued byte has left (bounded by the line speed), then
     // closes. Closing a port that is not open does nothing.
     void close();
-
-    qint32 baudRate() const { return m_port.baudRate(); }
 
 Q_SIGNALS:
     // Bytes are waiting to be taken.

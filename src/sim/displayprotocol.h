@@ -39,7 +39,6 @@ class DisplayProtocol {
 public:
     QList<ParsedMessage> feed(QByteArrayView bytes);
     void reset();
-    bool inFirmwareMode() const { return m_firmwareMode; }
     qsizetype pending() const { return m_buffer.size(); }
 
 private:

@@ -394,13 +394,6 @@ int SimulatedDisplay::lineSpeed() const
     return m_shared.lineSpeed;
 }
 
-void SimulatedDisplay::clearLog()
-{
-    QMutexLocker lock(&m_mutex);
-    m_shared.log.clear();
-    m_shared.received.clear();
-}
-
 bool SimulatedDisplay::waitFor(const std::function<bool()> &done, int timeoutMs) const
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -77,7 +77,6 @@ public:
     // `count` bytes were heard; false on time-out.
     bool waitForMessages(int count, int timeoutMs = 3000) const;
     bool waitForBytes(qsizetype count, int timeoutMs = 3000) const;
-    void clearLog();
 
 private:
     friend class SimEngine;

@@ -35,7 +35,8 @@ std::optional<OpenFailure> openCommandPort(const Settings &settings, const PortM
     else
         failure = link.open(ports.deviceFor(port), settings.PortSettings);
     if (failure) {
-        sink.showMessage(portUnavailableText(port), applicationTitle());
+        sink.showMessage(PortMap::isValidPort(port) ? ports.unavailableText(port) : portUnavailableText(port),
+                         applicationTitle());
         link.close();
     }
     return failure;

@@ -19,7 +19,23 @@ bool PortMap::setOverride(int n, const QString &device)
     if (!isValidPort(n) || device.isEmpty())
         return false;
     m_overrides.insert(n, device);
+    m_direct.remove(n);
     return true;
+}
+
+bool PortMap::setDirect(int n, const QString &device)
+{
+    if (!setOverride(n, device))
+        return false;
+    m_direct.insert(n, true);
+    return true;
+}
+
+QString PortMap::unavailableText(int n) const
+{
+    if (m_direct.value(n, false))
+        return QStringLiteral("%1: not available.").arg(deviceFor(n));
+    return QStringLiteral("COM %1: not available.").arg(n);
 }
 
 std::optional<PortMap::Override> PortMap::parseOverride(const QString &text, QString *error)

@@ -18,6 +18,13 @@ public:
     QString deviceFor(int n) const;
     // Refuses (returns false) a port number outside 1..4 or an empty device.
     [[nodiscard]] bool setOverride(int n, const QString &device);
+    // As setOverride, for a device the operator named instead of a port
+    // number: messages then call it by that name.
+    [[nodiscard]] bool setDirect(int n, const QString &device);
+
+    // "COM 2: not available.", or "/dev/ttyUSB9: not available." for a port
+    // named directly.
+    QString unavailableText(int n) const;
 
     struct Override {
         int port = 0;
@@ -28,4 +35,5 @@ public:
 
 private:
     QMap<int, QString> m_overrides;
+    QMap<int, bool> m_direct;
 };

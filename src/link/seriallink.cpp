@@ -1,50 +1,41 @@
 #include "link/seriallink.h"
 
+#include "link/devicefacts.h"
 #include "link/linesettings.h"
+#include "link/wiredrain.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 
-#include <termios.h>
-#include <unistd.h>
-
 namespace {
 
-OpenFailureCause causeOf(QSerialPort::SerialPortError error, const QString &device)
+OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return OpenFailureCause::Missing;
+        return {OpenFailureCause::Missing, device};
     case QSerialPort::PermissionError:
         // Qt reports a port held by another (its lock file) as a permission
         // error too; if we could open the device node ourselves, it is busy.
-        return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0
-                   ? OpenFailureCause::Busy
-                   : OpenFailureCause::PermissionDenied;
+        if (DeviceFacts::mayReadWrite(device)) {
+            OpenFailure busy{OpenFailureCause::Busy, device};
+            busy.staleLock = DeviceFacts::staleLockOf(device);
+            return busy;
+        } else {
+            OpenFailure denied{OpenFailureCause::PermissionDenied, device};
+            denied.access = DeviceFacts::accessOf(device);
+            return denied;
+        }
     case QSerialPort::UnsupportedOperationError:
-        return OpenFailureCause::NotASerialPort;
+        return {OpenFailureCause::NotASerialPort, device};
     case QSerialPort::OpenError:
-        return OpenFailureCause::Busy;
+        return {OpenFailureCause::Busy, device};
     default:
-        return OpenFailureCause::Other;
+        return {OpenFailureCause::Other, device};
     }
 }
 
 }  // namespace
-
-QString OpenFailure::describe() const
-{
-    QString why;
-    switch (cause) {
-    case OpenFailureCause::Missing: why = QStringLiteral("no such device"); break;
-    case OpenFailureCause::PermissionDenied: why = QStringLiteral("permission denied"); break;
-    case OpenFailureCause::Busy: why = QStringLiteral("in use by another program"); break;
-    case OpenFailureCause::BadSettings: why = QStringLiteral("line settings refused"); break;
-    case OpenFailureCause::NotASerialPort: why = QStringLiteral("not a serial port"); break;
-    case OpenFailureCause::Other: why = detail.isEmpty() ? QStringLiteral("failed") : detail; break;
-    }
-    return QStringLiteral("cannot open %1: %2").arg(device, why);
-}
 
 SerialLink::SerialLink(QObject *parent) : QObject(parent)
 {
@@ -60,29 +51,41 @@ SerialLink::~SerialLink()
 std::optional<OpenFailure> SerialLink::open(const QString &device, const QString &settings)
 {
     close();
+    m_lost = false;
+
+    // One device has one lock file whatever name it is reached by: two names
+    // of one port must not let two programs write into one download.
+    const QString real = DeviceFacts::realDevicePath(device);
+    const auto failed = [&](OpenFailure failure) {
+        failure.device = real;
+        if (real != device)
+            failure.given = device;
+        return failure;
+    };
 
     const std::optional<LineSettings> line = LineSettings::parse(settings);
     if (!line)
-        return OpenFailure{OpenFailureCause::BadSettings, device,
-                           QStringLiteral("malformed settings '%1'").arg(settings)};
-    if (QFileInfo(device).isDir())
-        return OpenFailure{OpenFailureCause::NotASerialPort, device, QStringLiteral("a directory")};
+        return failed({OpenFailureCause::BadSettings, real, QStringLiteral("malformed settings '%1'").arg(settings)});
+    if (QFileInfo(real).isDir())
+        return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
 
-    m_port.setPortName(device);
+    m_port.setPortName(real);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const OpenFailure failure{causeOf(m_port.error(), device), device, m_port.errorString()};
+        OpenFailure failure = failureOf(m_port.error(), real);
+        failure.detail = m_port.errorString();
         m_port.clearError();
-        return failure;
+        return failed(failure);
     }
     const bool applied = m_port.setBaudRate(line->baud) && m_port.setParity(line->parity)
                          && m_port.setDataBits(line->dataBits) && m_port.setStopBits(line->stopBits)
                          && m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!applied) {
-        const OpenFailure failure{OpenFailureCause::BadSettings, device, m_port.errorString()};
+        const QString why = m_port.errorString();
         m_port.close();
         m_port.clearError();
-        return failure;
+        return failed({OpenFailureCause::BadSettings, real, why});
     }
+    Q_EMIT opened(device, real);
     return std::nullopt;
 }
 
@@ -93,9 +96,12 @@ bool SerialLink::write(const QByteArray &message)
     m_port.clear(QSerialPort::Output);
     if (m_port.write(message) != message.size())
         return false;
-    Q_EMIT traffic(true, message);
+    // Hands the bytes to the driver now; a dead line shows up here as an error.
     m_port.flush();
-    return true;
+    if (m_lost)
+        return false;
+    Q_EMIT traffic(true, message);
+    return !m_lost;
 }
 
 void SerialLink::dropInput()
@@ -114,27 +120,31 @@ QByteArray SerialLink::takeInput()
     return bytes;
 }
 
-void SerialLink::drain()
+bool SerialLink::drain()
 {
+    if (!m_port.isOpen())
+        return false;
     // QSerialPort::close() throws away what still sits in its buffer, so the
     // last message of a command would never reach the line. Allow the wire
     // time of what is queued plus a margin; a dead line must not hang us.
     const qint64 queued = m_port.bytesToWrite();
     const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
     QDeadlineTimer deadline(1000 + queued * 10 * 1000 / baud);
-    while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+    while (m_port.isOpen() && m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
         if (!m_port.waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1))))
             break;
     }
-    if (m_port.handle() >= 0)
-        ::tcdrain(m_port.handle());
+    if (!m_port.isOpen() || m_port.bytesToWrite() > 0)
+        return false;
+    // Then out of the driver onto the wire.
+    return drainToWire(m_port) && !m_lost;
 }
 
 void SerialLink::close()
 {
     if (!m_port.isOpen())
         return;
-    drain();
+    [[maybe_unused]] const bool drained = drain();
     if (m_port.isOpen())
         m_port.close();
     m_port.clearError();
@@ -147,6 +157,7 @@ void SerialLink::onError(QSerialPort::SerialPortError error)
     // A hung-up line repeats its read error at full speed until the port is
     // closed, so close at once and tell whoever waits.
     const QString why = m_port.errorString();
+    m_lost = true;
     m_port.close();
     m_port.clearError();
     Q_EMIT lineLost(why);

@@ -5,27 +5,9 @@
 #include <QSerialPort>
 #include <QString>
 
+#include "link/openfailure.h"
+
 #include <optional>
-
-// Why a port could not be opened. The operator sees one message for all of
-// them; the command line prints the cause too.
-enum class OpenFailureCause {
-    Missing,           // no such device
-    PermissionDenied,  // the device exists but this user may not open it
-    Busy,              // another program (or another link) holds it
-    BadSettings,       // the settings string is malformed or refused
-    NotASerialPort,    // a regular file, a directory, /dev/null ...
-    Other,
-};
-
-struct OpenFailure {
-    OpenFailureCause cause = OpenFailureCause::Other;
-    QString device;
-    QString detail;  // Qt's own words, for a trace
-
-    // e.g. "cannot open /dev/ttyUSB0: permission denied"
-    QString describe() const;
-};
 
 // The only code that touches QSerialPort: open with one failure outcome,
 // write a message whole, drop queued input, drain before closing.
@@ -36,13 +18,21 @@ public:
     ~SerialLink() override;
 
     // Closes the port first if it is open, then applies the settings string and
-    // opens the device. On failure the port is left closed.
+    // opens the device the name really stands for (links resolved). On failure
+    // the port is left closed.
     [[nodiscard]] std::optional<OpenFailure> open(const QString &device, const QString &settings);
     bool isOpen() const { return m_port.isOpen(); }
+    // Whether the line was lost since the port was last opened.
+    bool lineWasLost() const { return m_lost; }
 
     // Drops output still queued, then queues the whole message and pushes it
-    // towards the line. False if the port is closed or refuses the bytes.
+    // towards the line. False if the port is closed, refuses the bytes, or
+    // the line is lost meanwhile.
     [[nodiscard]] bool write(const QByteArray &message);
+
+    // Waits until every queued byte has left the line (bounded by the line
+    // speed). False if bytes were left behind or the line was lost.
+    [[nodiscard]] bool drain();
 
     // Drops every received byte that nobody has read yet.
     void dropInput();
@@ -54,6 +44,8 @@ public:
     void close();
 
 Q_SIGNALS:
+    // The port is open; `real` is the device behind the name `given`.
+    void opened(const QString &given, const QString &real);
     // Bytes are waiting to be taken.
     void bytesArrived();
     // The line is gone (device unplugged, pty hung up); the port is already closed.
@@ -63,7 +55,7 @@ Q_SIGNALS:
 
 private:
     void onError(QSerialPort::SerialPortError error);
-    void drain();
 
     QSerialPort m_port;
+    bool m_lost = false;
 };

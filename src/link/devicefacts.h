@@ -1,0 +1,27 @@
+#pragma once
+
+#include "link/openfailure.h"
+
+#include <QString>
+
+#include <optional>
+
+// What the operating system knows about a device name. One implementation per
+// platform; the link asks, and never calls the system itself.
+namespace DeviceFacts {
+
+// The device a name really stands for: links resolved (/dev/serial/by-id/...),
+// relative names made absolute, so that one device has one lock whatever it is
+// called. A name that does not exist comes back absolute but unresolved.
+QString realDevicePath(const QString &given);
+
+// Whether this user could open the device node for reading and writing.
+bool mayReadWrite(const QString &device);
+
+// Owner, group and mode of the device node, if it has them.
+std::optional<DeviceAccess> accessOf(const QString &device);
+
+// The lock file that holds `device` if its process no longer runs.
+std::optional<StaleLock> staleLockOf(const QString &device);
+
+}  // namespace DeviceFacts

@@ -56,11 +56,13 @@ public:
         messages.append(title + QLatin1Char('|') + text);
         record(QStringLiteral("message ") + title + QLatin1Char('|') + text);
     }
-    std::optional<QString> chooseFirmwareFile() override
+    std::optional<ImagePath> chooseFirmwareFile() override
     {
         ++dialogs;
         record(QStringLiteral("dialog"));
-        return file;
+        if (!file)
+            return std::nullopt;
+        return ImagePath::fromName(*file);
     }
     void setProgressMaximum(int maximum) override
     {

@@ -2,11 +2,20 @@
 #include "link/seriallink.h"
 #include "testsupport.h"
 
+#include <QScopeGuard>
+
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,10 +53,11 @@ struct Run {
     QString err;
 };
 
-Run cli(const QStringList &args, int timeoutMs = 30000)
+// Runs `program` with `args`; a program that hangs counts as a failure.
+Run runProgram(const QString &program, const QStringList &args, int timeoutMs)
 {
     QProcess p;
-    p.start(QStringLiteral(CUSTDISP_CLI), args);
+    p.start(program, args);
     Run r;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
@@ -58,6 +68,29 @@ Run cli(const QStringList &args, int timeoutMs = 30000)
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+Run cli(const QStringList &args, int timeoutMs = 30000)
+{
+    return runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
+}
+
+// The command line as another user, for what root is never refused.
+bool canRunAsNobody()
+{
+    return ::geteuid() == 0 && QFile::exists(QStringLiteral("/usr/bin/setpriv"));
+}
+
+Run cliAsNobody(const QStringList &args)
+{
+    return runProgram(QStringLiteral("/usr/bin/setpriv"),
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", CUSTDISP_CLI} + args, 30000);
+}
+
+bool setOwnerAndMode(const QString &path, uid_t owner, gid_t group, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return ::chown(name.constData(), owner, group) == 0 && ::chmod(name.constData(), mode) == 0;
 }
 
 
@@ -124,6 +157,9 @@ private Q_SLOTS:
         QTest::newRow("isp without file") << QStringList{"isp"} << "exactly one FILE";
         QTest::newRow("param option elsewhere") << QStringList{"version", "--code", "EURO_CODE"} << "belongs to params";
         QTest::newRow("unknown option") << QStringList{"version", "--frobnicate"} << "frobnicate";
+        QTest::newRow("simulate and a port") << QStringList{"version", "--simulate", "-p", "2"} << "cannot be combined with -p";
+        QTest::newRow("simulate and a device") << QStringList{"isp", "--simulate", "-p", "/dev/ttyUSB0", "x.bin"}
+                                               << "cannot be combined with -p";
     }
 
     void usageErrors()
@@ -139,7 +175,8 @@ private Q_SLOTS:
     {
         const Run r = cli({"--help"});
         QCOMPARE(r.exitCode, 0);
-        for (const char *line : {"3 port unavailable", "10 data frame failed", "11 cancelled"})
+        for (const char *line : {"3  port unavailable", "5  image size not accepted (empty, or over 65,503 bytes)",
+                                 "10  data frame failed", "11  cancelled"})
             QVERIFY2(r.out.contains(QLatin1String(line)), line);
     }
 
@@ -188,43 +225,217 @@ private Q_SLOTS:
         QVERIFY(!sim.log().contains("image:"));  // never an end frame
     }
 
-    void fileProblems_data()
+    // A download and its dry run judge an image alike, and a refused one
+    // never reaches the port.
+    void imageKinds_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("dryRun");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("output");
-        QTest::newRow("unreadable") << "/nonexistent/x.bin" << false << 4 << "Cann't Open File '/nonexistent/x.bin'!";
-        QTest::newRow("unreadable, dry run") << "/nonexistent/x.bin" << true << 4 << "Cann't Open File '/nonexistent/x.bin'!";
-        QTest::newRow("too large") << "65504" << false << 5 << "has 65504 bytes; at most 65503 bytes fit";
-        QTest::newRow("too large, dry run") << "65504" << true << 5 << "fits: no";
+        QTest::addColumn<QString>("output");  // NAME stands for the file's name
+        const QString unreadable = QStringLiteral("Cann't Open File 'NAME'!");
+        const QString empty = QStringLiteral("File 'NAME' is empty; there is nothing to send.");
+        for (const bool dry : {false, true}) {
+            const char *how = dry ? ", dry run" : "";
+            QTest::addRow("missing%s", how) << "/nonexistent/x.bin" << dry << 4 << unreadable;
+            QTest::addRow("fifo%s", how) << "fifo" << dry << 4 << unreadable;
+            QTest::addRow("char device%s", how) << "/dev/zero" << dry << 4 << unreadable;
+            QTest::addRow("random device%s", how) << "/dev/urandom" << dry << 4 << unreadable;
+            QTest::addRow("directory%s", how) << "directory" << dry << 4 << unreadable;
+            QTest::addRow("empty%s", how) << "0" << dry << 5 << empty;
+            QTest::addRow("too large%s", how) << "65504" << dry << 5 << "has 65504 bytes; at most 65503 bytes fit";
+        }
+        QTest::newRow("too large, dry run, plan") << "65504" << true << 5 << "data frames: 357\nfirst address: 0\nlast frame: 65504..65687\nfits: no";
         QTest::newRow("largest, dry run") << "65503" << true << 0 << "data frames: 356\nfirst address: 0\nlast frame: 65320..65503\nfits: yes";
+        QTest::newRow("1 byte") << "1" << false << 0 << "ISP Transmit OK!";
+        QTest::newRow("1 byte, dry run") << "1" << true << 0 << "data frames: 1\n";
     }
 
-    void fileProblems()
+    void imageKinds()
     {
         QFETCH(QString, file);
         QFETCH(bool, dryRun);
         QFETCH(int, code);
         QFETCH(QString, output);
-        if (!file.startsWith(QLatin1Char('/')))
-            file = writeImage(QByteArray(file.toInt(), 'x'), file + ".bin");
+        QTemporaryDir dir;
+        if (file == QLatin1String("fifo")) {
+            file = dir.filePath(QStringLiteral("fifo.bin"));
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        } else if (file == QLatin1String("directory")) {
+            file = dir.filePath(QStringLiteral("d.bin"));
+            QVERIFY(QDir().mkdir(file));
+        } else if (!file.startsWith(QLatin1Char('/'))) {
+            file = writeFile(dir.filePath(file + ".bin"), randomImage(file.toInt()));
+        }
         Sim sim;
-        QStringList args{"isp", "-p", sim.device, file};
+        QStringList args{"isp", "-p", sim.device, "-b", "19200", file};
         if (dryRun)
             args << "--dry-run";
-        const Run r = cli(args);
+        const Run r = cli(args, 10000);  // a FIFO must not block: a hang fails here
         QCOMPARE(r.exitCode, code);
-        QVERIFY2(r.out.contains(output), qPrintable(r.out));
+        QVERIFY2(r.out.contains(output.replace(QLatin1String("NAME"), file)), qPrintable(r.out));
         // Nothing reached the display, and the port was never taken.
-        QCOMPARE(sim.log().trimmed(), QString());
+        if (dryRun || code != 0)
+            QCOMPARE(sim.log().trimmed(), QString());
+    }
+
+    void aNameThatIsNotUtf8_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("dry run") << QStringList{"isp", "--dry-run"} << QStringLiteral("image: \uFFFD\uFFFD.bin\n");
+        QTest::newRow("download") << QStringList{"isp", "--simulate", "-q"} << QStringLiteral("ISP Transmit OK!\n");
+    }
+
+    void aNameThatIsNotUtf8()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        const QByteArray image = randomImage(200);
+        const QByteArray native = QFile::encodeName(dir.path()) + "/\xff\xfe.bin";
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, image.constData(), size_t(image.size())), ssize_t(image.size()));
+        ::close(fd);
+        // QTemporaryDir cannot name it to remove it either.
+        const auto remove = qScopeGuard([&] { ::unlink(native.constData()); });
+        // A QString cannot carry those bytes: let the shell build the name.
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral("/bin/sh"), QStringList{"-c", "exec \"$0\" \"$@\" \"$(printf '\\377\\376.bin')\"", CUSTDISP_CLI} + args);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(QString::fromUtf8(p.readAllStandardOutput()).contains(output), qPrintable(p.readAllStandardError()));
+    }
+
+    // "Com N" reaches the device the port map gives N, whatever is there.
+    void numberedPorts_data()
+    {
+        QTest::addColumn<int>("port");
+        for (int port : {2, 3, 4})
+            QTest::addRow("Com %d", port) << port;
+    }
+
+    void numberedPorts()
+    {
+        QFETCH(int, port);
+        const QString device = QStringLiteral("/dev/ttyS%1").arg(port - 1);
+        const Run r = cli({"version", "--trace", "-p", QString::number(port)});
+        if (r.exitCode == 0) {
+            QVERIFY2(r.err.contains("open " + device + "\n"), qPrintable(r.err));
+        } else {
+            QCOMPARE(r.exitCode, 3);
+            QCOMPARE(r.out, QStringLiteral("COM %1: not available.\n").arg(port));
+            QVERIFY2(r.err.contains("cause: " + device + " "), qPrintable(r.err));
+        }
+    }
+
+    // Two names of one device are one device: the second program is turned
+    // away instead of writing into the first one's download.
+    void oneDeviceUnderTwoNames_data()
+    {
+        QTest::addColumn<bool>("firstByLink");
+        QTest::newRow("first by its real name, second by a link") << false;
+        QTest::newRow("first by a link, second by its real name") << true;
+    }
+
+    void oneDeviceUnderTwoNames()
+    {
+        QFETCH(bool, firstByLink);
+        Sim sim;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("display"));
+        QVERIFY(QFile::link(sim.device, link));
+        const QByteArray image = randomImage(184 * 8);
+        QProcess first;
+        first.start(QStringLiteral(CUSTDISP_CLI),
+                    {"isp", "-q", "-b", "19200", "-p", firstByLink ? link : sim.device, writeImage(image)});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains(QStringLiteral("data #1")), 10000);
+
+        const Run second = cli({"version", "--trace", "-p", firstByLink ? sim.device : link});
+        QCOMPARE(second.exitCode, 3);
+        const QString names = firstByLink ? sim.device : QStringLiteral("%1 (%2)").arg(link, sim.device);
+        QVERIFY2(second.err.contains("cause: " + names + " is in use by another program"), qPrintable(second.err));
+
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(QString::fromLocal8Bit(first.readAllStandardOutput()), QStringLiteral("ISP Transmit OK!\n"));
+        QVERIFY(!sim.log().contains(QStringLiteral("version query")));
+        QVERIFY(sim.log().contains(QStringLiteral("image:")));
+    }
+
+    // What would grant access, told only where it would help.
+    void permissionCauses_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("cause");  // DEV stands for the device
+        QTest::addColumn<QString>("never");
+        const group *g = ::getgrnam("dialout");
+        const int dialout = g ? int(g->gr_gid) : 20;
+        QTest::newRow("group may read and write")
+            << dialout << 0660 << "permission denied on DEV; it belongs to group 'dialout': join it with 'sudo usermod -aG dialout $USER'"
+            << "udev";
+        QTest::newRow("group may only read")
+            << dialout << 0640 << "permission denied on DEV (owner root, group dialout, mode 0640 (rw-r-----)); joining a group would not help"
+            << "usermod";
+        QTest::newRow("owner only") << 0 << 0600 << "permission denied on DEV (owner root, group root, mode 0600 (rw-------))"
+                                    << "usermod";
+        QTest::newRow("group root")
+            << 0 << 0660 << "permission denied on DEV (owner root, group root, mode 0660 (rw-rw----)); joining a group would not help"
+            << "usermod";
+    }
+
+    void permissionCauses()
+    {
+        QFETCH(int, group);
+        QFETCH(int, mode);
+        QFETCH(QString, cause);
+        QFETCH(QString, never);
+        if (!canRunAsNobody())
+            QSKIP("needs root and setpriv to run the command line as another user");
+        Sim sim;
+        QVERIFY(setOwnerAndMode(sim.device, 0, gid_t(group), mode_t(mode)));
+        const Run r = cliAsNobody({"version", "-p", sim.device});
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(r.out, sim.device + ": not available.\n");
+        QVERIFY2(r.err.contains("cause: " + cause.replace(QLatin1String("DEV"), sim.device)), qPrintable(r.err));
+        QVERIFY2(!r.err.contains(never), qPrintable(r.err));
+    }
+
+    // A crashed program's lock file that this user cannot remove.
+    void staleLockSaysSo()
+    {
+        if (!canRunAsNobody())
+            QSKIP("needs root and setpriv to run the command line as another user");
+        Sim sim;
+        QVERIFY(setOwnerAndMode(sim.device, 0, 0, 0666));
+        QProcess gone;
+        gone.start(QStringLiteral("/bin/true"));
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QVERIFY(pid > 0);
+        const QString lock = QStringLiteral("/var/lock/LCK..") + sim.device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        QVERIFY(!QFile::exists(lock));
+        QVERIFY(!writeFile(lock, QStringLiteral("%1\ncustdisp-cli\n%2\n").arg(pid).arg(QSysInfo::machineHostName()).toUtf8()).isEmpty());
+        const auto removeLock = qScopeGuard([&] { QFile::remove(lock); });
+        QVERIFY(setOwnerAndMode(lock, 0, 0, 0644));
+
+        const Run r = cliAsNobody({"version", "-p", sim.device});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("cause: %1 is locked by %2 of process %3, which no longer runs")
+                                    .arg(sim.device, lock).arg(pid)),
+                 qPrintable(r.err));
     }
 
     void missingPortSaysWhy()
     {
         const Run r = cli({"version", "-p", "/dev/custdisp-nothing-here"});
         QCOMPARE(r.exitCode, 3);
-        QCOMPARE(r.out, QStringLiteral("COM 1: not available.\n"));
+        QCOMPARE(r.out, QStringLiteral("/dev/custdisp-nothing-here: not available.\n"));
         QVERIFY2(r.err.contains("cause: /dev/custdisp-nothing-here does not exist; serial ports here:"), qPrintable(r.err));
         const Run isp = cli({"isp", "-p", "/dev/custdisp-nothing-here", writeImage("abc")});
         QCOMPARE(isp.exitCode, 3);
@@ -248,6 +459,9 @@ private Q_SLOTS:
         p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-p", sim.device, writeImage(randomImage(184 * 30))});
         QVERIFY(p.waitForStarted());
         QTest::qWait(1200);  // a few frames in
+        // Only a running child: kill(0, ...) would stop every test beside it.
+        QCOMPARE(p.state(), QProcess::Running);
+        QVERIFY(p.processId() > 0);
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -258,6 +472,43 @@ private Q_SLOTS:
         // The port was released.
         SerialLink after;
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
+    }
+
+    // On a terminal the bar redraws its own line; what follows must start
+    // on a line of its own.
+    void cancelledOnATerminalStartsANewLine()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const auto closeMaster = qScopeGuard([master] { ::close(master); });
+        const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0);
+
+        Sim sim;
+        QProcess p;
+        p.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
+        p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-p", sim.device, writeImage(randomImage(184 * 30))});
+        ::close(terminal);
+        QVERIFY(p.waitForStarted());
+        QString screen;
+        const auto readScreen = [&] {
+            char buf[4096];
+            ssize_t n;
+            while ((n = ::read(master, buf, sizeof buf)) > 0)
+                screen += QString::fromLocal8Bit(buf, n);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((readScreen(), screen.contains(QStringLiteral(" 3/31 frames"))), 15000);
+        QCOMPARE(p.state(), QProcess::Running);
+        QVERIFY(p.processId() > 0);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 11);
+        readScreen();
+        QVERIFY2(screen.contains(QLatin1Char('\r')), qPrintable(screen));
+        const qsizetype at = screen.indexOf(QStringLiteral("cancelled"));
+        QVERIFY2(at > 0, qPrintable(screen));
+        // A terminal turns \n into \r\n.
+        QVERIFY2(screen.mid(at - 2, 2) == QStringLiteral("\r\n"), qPrintable(screen));
     }
 
     void portsListsWhatThereIs()

@@ -1,14 +1,22 @@
 #include "app/settings.h"
 #include "isp/firmwaredownload.h"
+#include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "link/portmap.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -83,7 +91,7 @@ private Q_SLOTS:
     void imagesArriveWhole_data()
     {
         QTest::addColumn<int>("size");
-        for (int size : {0, 1, 183, 184, 185, 367, 368, int(Isp::kMaxImageSize)})
+        for (int size : {1, 183, 184, 185, 367, 368, int(Isp::kMaxImageSize)})
             QTest::addRow("%d bytes", size) << size;
     }
 
@@ -291,7 +299,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("heard");
         QTest::newRow("before the access command") << "disable" << QStringList{};
         QTest::newRow("after the first frame") << "value 1" << QStringList{"access", "erase", "data#0"};
-        QTest::newRow("inside a wait") << "wait" << QStringList{"access", "erase", "data#0"};
+        QTest::newRow("inside a wait") << "wait data#0" << QStringList{"access", "erase", "data#0"};
+        QTest::newRow("inside the last frame's wait")
+            << "wait data#5" << QStringList{"access", "erase", "data#0", "data#1", "data#2", "data#3", "data#4", "data#5"};
     }
 
     void cancelStopsAtTheNextStep()
@@ -302,9 +312,13 @@ private Q_SLOTS:
         t.dataTimeout = 5000ms;
         Bench b(t);
         b.writeImage(randomImage(1000));
-        if (when == QLatin1String("wait")) {
-            b.plan({"data#0=silent"});
-            QTimer::singleShot(300, [&] { b.download.requestCancel(); });
+        QObject context;  // the timer dies with the test
+        if (when.startsWith(QLatin1String("wait "))) {
+            b.plan({when.mid(5) + "=silent"});
+            b.sim.setObserver([&](const SimLogEntry &e) {
+                if (e.kind == MessageKind::DataFrame && QStringLiteral("wait data#%1").arg(e.frame) == when)
+                    QTimer::singleShot(100, &context, [&] { b.download.requestCancel(); });
+            });
         } else {
             b.op.onEvent = [&](const QString &e) {
                 if (e.startsWith(when))
@@ -322,6 +336,174 @@ private Q_SLOTS:
         QVERIFY(b.op.commandsEnabled);
         QCOMPARE(b.op.progressValue, 0);
         QVERIFY(!b.download.isRunning());
+    }
+
+    // Only a regular file with something in it, and no more than the display
+    // holds, ever reaches the port; nothing else may block or brick it.
+    void imageKinds_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");  // NAME stands for the file's name
+        const QString unreadable = QStringLiteral("ISP Message|Cann't Open File 'NAME'!");
+        QTest::newRow("fifo") << "fifo" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("link to a fifo") << "link to fifo" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("char device") << "/dev/zero" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("terminal") << "pty" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("directory") << "directory" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("socket") << "socket" << int(DownloadOutcome::FileUnreadable) << unreadable;
+        QTest::newRow("empty") << "0" << int(DownloadOutcome::ImageEmpty)
+                               << "ISP Message|File 'NAME' is empty; there is nothing to send.";
+        QTest::newRow("1 byte") << "1" << int(DownloadOutcome::Completed) << kOk;
+        QTest::newRow("65504 bytes") << "65504" << int(DownloadOutcome::ImageTooLarge)
+                                     << "ISP Message|File 'NAME' has 65504 bytes; at most 65503 bytes fit the display.";
+        QTest::newRow("link to an image") << "link to 1" << int(DownloadOutcome::Completed) << kOk;
+    }
+
+    void imageKinds()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, outcome);
+        QFETCH(QString, message);
+        Bench b;
+        QString name = b.dir.filePath(QStringLiteral("image"));
+        QByteArray image;
+        const QString target = kind.startsWith(QLatin1String("link to ")) ? kind.mid(8) : kind;
+        if (target == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0600), 0);
+        } else if (target == QLatin1String("directory")) {
+            QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("image")));
+        } else if (target == QLatin1String("socket")) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, QFile::encodeName(name).constData(), sizeof address.sun_path);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+            ::close(fd);  // the socket file stays
+        } else if (target == QLatin1String("pty")) {
+            name = b.sim.devicePath();  // the display's own line, of all things
+        } else if (target.startsWith(QLatin1Char('/'))) {
+            name = target;
+        } else {
+            image = randomImage(target.toInt());
+            QVERIFY(!writeFile(name, image).isEmpty());
+        }
+        if (kind.startsWith(QLatin1String("link to "))) {
+            const QString link = b.dir.filePath(QStringLiteral("link.bin"));
+            QVERIFY(QFile::link(name, link));
+            name = link;
+        }
+        b.op.file = name;
+
+        QCOMPARE(int(b.run()), outcome);
+        QCOMPARE(b.op.messages, QStringList{QString(message).replace(QLatin1String("NAME"), name)});
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(b.op.commandsEnabled);
+        if (outcome != int(DownloadOutcome::Completed)) {
+            // Refused before the port was touched.
+            QTest::qWait(50);
+            QCOMPARE(b.sim.received(), QByteArray());
+            QVERIFY(!b.op.steps().contains(QStringLiteral("disable|port open")));
+        } else {
+            QVERIFY(b.sim.waitForMessages(4));
+            QCOMPARE(b.sim.endFrames(), 1);
+            QVERIFY(b.sim.image().startsWith(image));
+        }
+    }
+
+    void aNameThatIsNotUtf8()
+    {
+        Bench b;
+        const QByteArray native = QFile::encodeName(b.dir.path()) + "/\xff\xfe.bin";
+        const QByteArray image = randomImage(300);
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, image.constData(), size_t(image.size())), ssize_t(image.size()));
+        ::close(fd);
+
+        RecordingOperator op(&b.link);
+        const ImagePath path = ImagePath::fromArgument(native, QString::fromLocal8Bit(native));
+        QVERIFY(path.shown.contains(QChar::ReplacementCharacter));
+        QCOMPARE(FirmwareImage::read(path).verdict, FirmwareImage::Verdict::Ready);
+        QCOMPARE(FirmwareImage::read(path).bytes, image);
+        // Qt's own reading of the name leads nowhere.
+        QCOMPARE(FirmwareImage::read(ImagePath::fromName(path.shown)).verdict, FirmwareImage::Verdict::Unreadable);
+    }
+
+    // Success only when the end frame left for a line that was still there.
+    void aLostLineAfterTheLastFrameIsNoSuccess_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("in the pause after the last frame") << "pause";
+        QTest::newRow("while the end frame drains") << "drain";
+    }
+
+    void aLostLineAfterTheLastFrameIsNoSuccess()
+    {
+        QFETCH(QString, when);
+        DownloadTimings t = quick();
+        t.pauseAfterFrame = 100ms;
+        Bench b(t);
+        b.writeImage(randomImage(400));
+        const int frames = Isp::dataFrameCount(400);
+        QObject context;
+        if (when == QLatin1String("pause")) {
+            b.op.onEvent = [&](const QString &e) {
+                if (e.startsWith(QStringLiteral("value %1|").arg(frames)))
+                    b.sim.hangUp();
+            };
+        } else {
+            QObject::connect(&b.link, &SerialLink::traffic, &context, [&](bool outgoing, const QByteArray &bytes) {
+                if (outgoing && bytes.size() == Isp::kFrameSize && bytes.at(0) == char(Isp::kTypeEnd))
+                    b.sim.hangUp();
+            });
+        }
+        QCOMPARE(b.run(), DownloadOutcome::DataFrameFailed);
+        QCOMPARE(b.op.messages, QStringList{"ISP Message|Transmit Data Failled!"});
+        QCOMPARE(b.op.progressValue, 0);
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(b.op.commandsEnabled);
+    }
+
+    // The limits and pauses a real display is given, not the shortened ones
+    // the other tests use: a slow display must still be waited for.
+    void defaultTimingsWaitForASlowDisplay_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::newRow("access answered after 4.5 s") << "access=0x07+4500ms";
+        QTest::newRow("erase answered after 1 s") << "erase=0xAA+1000ms";
+        QTest::newRow("erase answered after 4.5 s") << "erase=0xAA+4500ms";
+        QTest::newRow("data answered after 2.7 s") << "data#1=0xAA+2700ms";
+    }
+
+    void defaultTimingsWaitForASlowDisplay()
+    {
+        QFETCH(QString, rule);
+        Bench b{DownloadTimings{}};
+        b.plan({rule});
+        b.writeImage(randomImage(200));
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QCOMPARE(b.heard(), QStringList({"access", "erase", "data#0", "data#1", "end"}));
+    }
+
+    void defaultPausesBetweenFrames()
+    {
+        Bench b{DownloadTimings{}};
+        b.writeImage(randomImage(184 * 3));
+        QCOMPARE(b.run(), DownloadOutcome::Completed);
+        QList<qint64> dataAt;
+        qint64 endAt = 0;
+        for (const SimLogEntry &e : b.sim.log()) {
+            if (e.kind == MessageKind::DataFrame)
+                dataAt.append(e.atMs);
+            else if (e.kind == MessageKind::EndFrame)
+                endAt = e.atMs;
+        }
+        QCOMPARE(dataAt.size(), 4);
+        // 200 ms after each accepted frame, 10 more before the end frame.
+        for (qsizetype i = 1; i < dataAt.size(); ++i)
+            QVERIFY2(dataAt.at(i) - dataAt.at(i - 1) >= 199, qPrintable(QString::number(dataAt.at(i) - dataAt.at(i - 1))));
+        QVERIFY(endAt - dataAt.last() >= 209);
     }
 
     void messagesForEveryOutcome()

@@ -8,26 +8,62 @@
 #include <cstdio>
 #include <memory>
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("custdisp"));
-    QApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("custdisp"));
+namespace {
 
-    QCommandLineParser parser;
+void declare(QCommandLineParser &parser)
+{
     parser.setApplicationDescription(QStringLiteral("Service tool for a customer display on a serial port."));
     parser.addHelpOption();
     parser.addVersionOption();
     addProgramOptions(parser);
+}
+
+bool asksForHelpOrVersion(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    declare(parser);
+    return parser.parse(arguments)
+           && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")));
+}
+
+void describeProgram()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("custdisp"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    // --help and --version need no display: answer them before any window
+    // system is touched.
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        describeProgram();
+        QCommandLineParser parser;
+        declare(parser);
+        parser.process(app);  // prints and exits
+        return 0;
+    }
+    if (const QString why = whyNoDisplay(); !why.isEmpty()) {
+        std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    describeProgram();
+    QApplication::setDesktopFileName(QStringLiteral("custdisp"));
+
+    QCommandLineParser parser;
+    declare(parser);
     if (!parser.parse(QApplication::arguments())) {
         std::fprintf(stderr, "custdisp: %s\n", qPrintable(parser.errorText()));
         return 2;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
 
     QString error;
     std::optional<ProgramOptions> options = readProgramOptions(parser, &error);
@@ -44,8 +80,9 @@ int main(int argc, char *argv[])
             return 1;
         }
         simulated->setPacing(true);
-        [[maybe_unused]] const bool mapped = options->ports.setOverride(1, simulated->devicePath());
-        std::fprintf(stderr, "custdisp: simulated display on %s (Com 1)\n", qPrintable(simulated->devicePath()));
+        [[maybe_unused]] const bool mapped = options->ports.setOverride(kSimulatedPort, simulated->devicePath());
+        std::fprintf(stderr, "custdisp: simulated display on %s (Com %d)\n", qPrintable(simulated->devicePath()),
+                     kSimulatedPort);
     }
 
     MainForm window(options->ports);

@@ -261,7 +261,7 @@ void MainForm::showMessage(const QString &text, const QString &title)
     box.exec();
 }
 
-std::optional<QString> MainForm::chooseFirmwareFile()
+std::optional<ImagePath> MainForm::chooseFirmwareFile()
 {
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("CmDlg1"));
@@ -272,7 +272,7 @@ std::optional<QString> MainForm::chooseFirmwareFile()
     dialog.selectFile(QString());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return ImagePath::fromName(dialog.selectedFiles().constFirst());
 }
 
 void MainForm::setProgressMaximum(int maximum)

@@ -26,7 +26,7 @@ public:
 
     // Operator
     void showMessage(const QString &text, const QString &title) override;
-    std::optional<QString> chooseFirmwareFile() override;
+    std::optional<ImagePath> chooseFirmwareFile() override;
     void setProgressMaximum(int maximum) override;
     void setProgressValue(int value) override;
     void setCommandsEnabled(bool enabled) override;

@@ -1,6 +1,7 @@
 #include "app/programoptions.h"
 
 #include <QCommandLineParser>
+#include <QSet>
 
 void addProgramOptions(QCommandLineParser &parser)
 {
@@ -16,10 +17,20 @@ std::optional<ProgramOptions> readProgramOptions(const QCommandLineParser &parse
 {
     ProgramOptions options;
     options.simulate = parser.isSet(QStringLiteral("simulate"));
+    QSet<int> seen;
     for (const QString &value : parser.values(QStringLiteral("com"))) {
         const std::optional<PortMap::Override> o = PortMap::parseOverride(value, error);
         if (!o)
             return std::nullopt;
+        if (seen.contains(o->port)) {
+            *error = QStringLiteral("--com %1: Com %2 is named twice").arg(value).arg(o->port);
+            return std::nullopt;
+        }
+        seen.insert(o->port);
+        if (options.simulate && o->port == kSimulatedPort) {
+            *error = QStringLiteral("--com %1: --simulate puts the simulated display behind Com %2").arg(value).arg(kSimulatedPort);
+            return std::nullopt;
+        }
         if (!options.ports.setOverride(o->port, o->device)) {
             *error = QStringLiteral("--com %1: cannot be used").arg(value);
             return std::nullopt;
@@ -30,4 +41,16 @@ std::optional<ProgramOptions> readProgramOptions(const QCommandLineParser &parse
         return std::nullopt;
     }
     return options;
+}
+
+QString whyNoDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Without any of these the platform plugin aborts with a cryptic message.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return QStringLiteral("no display to open the window on (DISPLAY is not set); "
+                              "on a terminal, use custdisp-cli");
+#endif
+    return {};
 }

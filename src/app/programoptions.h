@@ -9,6 +9,9 @@
 
 class QCommandLineParser;
 
+// "Com N" behind which --simulate puts the simulated display.
+constexpr int kSimulatedPort = 1;
+
 // What the window program was asked to do.
 struct ProgramOptions {
     PortMap ports;
@@ -21,3 +24,6 @@ void addProgramOptions(QCommandLineParser &parser);
 // Reads the options after parser.parse(); nullopt with *error set when an
 // option is malformed (the program then exits with code 2).
 std::optional<ProgramOptions> readProgramOptions(const QCommandLineParser &parser, QString *error);
+
+// Why the window cannot be shown here (no display at all); empty if it can.
+QString whyNoDisplay();

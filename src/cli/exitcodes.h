@@ -9,7 +9,7 @@ constexpr int kFailure = 1;          // anything not listed below
 constexpr int kUsage = 2;
 constexpr int kPortUnavailable = 3;
 constexpr int kFileUnreadable = 4;
-constexpr int kImageTooLarge = 5;
+constexpr int kImageSize = 5;        // empty, or too large for the display
 constexpr int kAccessTimeout = 6;
 constexpr int kWrongVersion = 7;
 constexpr int kAccessRefused = 8;
@@ -23,7 +23,8 @@ constexpr int of(DownloadOutcome outcome)
     case DownloadOutcome::Completed: return kSuccess;
     case DownloadOutcome::DialogCancelled: return kUsage;
     case DownloadOutcome::FileUnreadable: return kFileUnreadable;
-    case DownloadOutcome::ImageTooLarge: return kImageTooLarge;
+    case DownloadOutcome::ImageEmpty:
+    case DownloadOutcome::ImageTooLarge: return kImageSize;
     case DownloadOutcome::PortUnavailable: return kPortUnavailable;
     case DownloadOutcome::AccessTimeout: return kAccessTimeout;
     case DownloadOutcome::WrongVersion: return kWrongVersion;

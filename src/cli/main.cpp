@@ -5,6 +5,7 @@
 #include "cli/terminaloperator.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwaredownload.h"
+#include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "link/portmap.h"
 #include "link/seriallink.h"
@@ -34,10 +35,18 @@ Commands:
   ports       list the serial ports of this machine
 
 Exit codes:
-  0 success             1 other failure        2 usage
-  3 port unavailable    4 file unreadable      5 image too large
-  6 access time-out     7 wrong version        8 access refused
-  9 erase failed       10 data frame failed   11 cancelled (Ctrl-C))";
+   0  success
+   1  other failure
+   2  usage
+   3  port unavailable
+   4  file unreadable (missing, no permission, or not a regular file)
+   5  image size not accepted (empty, or over 65,503 bytes)
+   6  access time-out ("Time Out Error!")
+   7  wrong version ("A Incorrect Version No!")
+   8  access refused ("Access ISP Command Failed!")
+   9  erase failed ("Erase Command Failed!")
+  10  data frame failed ("Transmit Data Failled!")
+  11  cancelled (Ctrl-C))";
 
 class CommandLineError {
 public:
@@ -73,24 +82,7 @@ QString portList()
 
 void explain(const OpenFailure &failure)
 {
-    switch (failure.cause) {
-    case OpenFailureCause::Missing:
-        say(QStringLiteral("cause: %1 does not exist; serial ports here: %2").arg(failure.device, portList()));
-        break;
-    case OpenFailureCause::PermissionDenied: {
-        const QString group = QFileInfo(failure.device).group();
-        say(QStringLiteral("cause: permission denied on %1; it belongs to group '%2': "
-                           "join it with 'sudo usermod -aG %2 $USER' and log in again")
-                .arg(failure.device, group));
-        break;
-    }
-    case OpenFailureCause::Busy:
-        say(QStringLiteral("cause: %1 is in use by another program").arg(failure.device));
-        break;
-    default:
-        say(QStringLiteral("cause: %1").arg(failure.describe()));
-        break;
-    }
+    say(failure.causeLine(portList()));
 }
 
 int listPorts()
@@ -128,9 +120,9 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
-int download(const QString &file, const Settings &settings, const PortMap &ports, SerialLink &link, bool quiet)
+int download(const ImagePath &file, const Settings &settings, const PortMap &ports, SerialLink &link, bool quiet)
 {
-    TerminalOperator op(file, QFileInfo(file).size(), quiet);
+    TerminalOperator op(file, quiet);
     FirmwareDownload procedure(link, op);
 
     if (::pipe(g_signalPipe) != 0)
@@ -147,6 +139,7 @@ int download(const QString &file, const Settings &settings, const PortMap &ports
     ::sigaction(SIGTERM, &action, nullptr);
 
     const DownloadOutcome outcome = procedure.run(settings, ports);
+    op.endBarLine();
     if (outcome == DownloadOutcome::Cancelled)
         say(QStringLiteral("cancelled: the display did not receive the whole image"));
     if (outcome == DownloadOutcome::PortUnavailable && procedure.openFailure())
@@ -154,26 +147,47 @@ int download(const QString &file, const Settings &settings, const PortMap &ports
     return ExitCode::of(outcome);
 }
 
-int dryRun(const QString &file)
+// Reads the image exactly as a download would, so both reach the same verdict.
+int dryRun(const ImagePath &file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        std::printf("%s\n", qPrintable(fileUnreadableText(file)));
+    const FirmwareImage image = FirmwareImage::read(file);
+    switch (image.verdict) {
+    case FirmwareImage::Verdict::Unreadable:
+        std::printf("%s\n", qPrintable(image.refusal()));
         return ExitCode::kFileUnreadable;
+    case FirmwareImage::Verdict::Empty:
+        std::printf("%s\n", qPrintable(image.refusal()));
+        return ExitCode::kImageSize;
+    case FirmwareImage::Verdict::TooLarge:
+    case FirmwareImage::Verdict::Ready:
+        break;
     }
-    const qint64 size = f.size();
+    const qint64 size = image.fileSize;
     const int frames = Isp::dataFrameCount(size);
     const qint64 lastStart = qint64(frames - 1) * Isp::kBlockSize;
-    const bool fits = size <= Isp::kMaxImageSize;
+    const bool fits = image.verdict == FirmwareImage::Verdict::Ready;
     std::printf("image: %s\nsize: %lld bytes (at most %lld)\ndata frames: %d\n"
                 "first address: 0\nlast frame: %lld..%lld\nfits: %s\n",
-                qPrintable(file), static_cast<long long>(size), static_cast<long long>(Isp::kMaxImageSize), frames,
+                qPrintable(file.shown), static_cast<long long>(size), static_cast<long long>(Isp::kMaxImageSize), frames,
                 static_cast<long long>(lastStart), static_cast<long long>(lastStart + Isp::kBlockSize - 1),
                 fits ? "yes" : "no");
-    return fits ? ExitCode::kSuccess : ExitCode::kImageTooLarge;
+    if (!fits)
+        std::printf("%s\n", qPrintable(image.refusal()));
+    return fits ? ExitCode::kSuccess : ExitCode::kImageSize;
 }
 
-int run(QCoreApplication &app)
+// The file argument as the file system knows it: Qt's decoding of a name
+// that is not UTF-8 cannot be turned back into the same bytes.
+ImagePath fileArgument(const QString &decoded, int argc, char **argv)
+{
+    for (int i = argc - 1; i > 0; --i) {
+        if (QString::fromLocal8Bit(argv[i]) == decoded)
+            return ImagePath::fromArgument(QByteArray(argv[i]), decoded);
+    }
+    return ImagePath::fromName(decoded);
+}
+
+int run(QCoreApplication &app, int argc, char **argv)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
@@ -226,7 +240,11 @@ int run(QCoreApplication &app)
     if (command == QLatin1String("ports"))
         return listPorts();
     if (command == QLatin1String("isp") && parser.isSet(dry))
-        return dryRun(args.at(1));
+        return dryRun(fileArgument(args.at(1), argc, argv));
+    // A simulated display takes the place of the port: a port named as well
+    // would be silently ignored.
+    if (parser.isSet(simulate) && parser.isSet(port))
+        throw CommandLineError(QStringLiteral("--simulate talks to a simulated display; it cannot be combined with -p"));
 
     Settings settings;
     PortMap ports;
@@ -237,7 +255,7 @@ int run(QCoreApplication &app)
         if (!PortMap::isValidPort(portNumber))
             throw CommandLineError(QStringLiteral("--port %1: use 1 to 4, or a device path").arg(portValue));
         settings.clickOptPort(portNumber - 1);
-    } else if (!ports.setOverride(1, portValue)) {
+    } else if (!ports.setDirect(1, portValue)) {
         throw CommandLineError(QStringLiteral("--port: no device named"));
     }
     choose(settings, OptionGroups::baudRate(), QStringLiteral("baud"), parser.value(baud));
@@ -269,6 +287,10 @@ int run(QCoreApplication &app)
     QElapsedTimer clock;
     clock.start();
     if (parser.isSet(trace)) {
+        QObject::connect(&link, &SerialLink::opened, [&clock](const QString &given, const QString &real) {
+            std::fprintf(stderr, "[%10.3f ms] open %s\n", double(clock.nsecsElapsed()) / 1e6,
+                         qPrintable(given == real ? real : QStringLiteral("%1 (%2)").arg(given, real)));
+        });
         QObject::connect(&link, &SerialLink::traffic, [&clock](bool outgoing, const QByteArray &bytes) {
             std::fprintf(stderr, "[%10.3f ms] %s %s\n", double(clock.nsecsElapsed()) / 1e6, outgoing ? ">" : "<",
                          bytes.toHex(' ').constData());
@@ -276,7 +298,7 @@ int run(QCoreApplication &app)
     }
 
     if (command == QLatin1String("isp"))
-        return download(args.at(1), settings, ports, link, parser.isSet(quiet));
+        return download(fileArgument(args.at(1), argc, argv), settings, ports, link, parser.isSet(quiet));
 
     PrintingSink sink;
     const std::optional<OpenFailure> failure = command == QLatin1String("params")
@@ -302,7 +324,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
     try {
-        return run(app);
+        return run(app, argc, argv);
     } catch (const CommandLineError &e) {
         say(QStringLiteral("custdisp-cli: ") + e.text());
         say(QStringLiteral("Try 'custdisp-cli --help'."));

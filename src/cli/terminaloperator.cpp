@@ -4,8 +4,8 @@
 
 #include <unistd.h>
 
-TerminalOperator::TerminalOperator(QString file, qint64 imageBytes, bool quiet)
-    : m_file(std::move(file)), m_imageBytes(imageBytes), m_quiet(quiet), m_onTerminal(::isatty(STDERR_FILENO) == 1)
+TerminalOperator::TerminalOperator(ImagePath file, bool quiet)
+    : m_file(std::move(file)), m_quiet(quiet), m_onTerminal(::isatty(STDERR_FILENO) == 1)
 {
     m_clock.start();
 }

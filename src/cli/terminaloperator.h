@@ -11,19 +11,21 @@
 // every 10% in a log).
 class TerminalOperator : public Operator {
 public:
-    TerminalOperator(QString file, qint64 imageBytes, bool quiet);
+    TerminalOperator(ImagePath file, bool quiet);
 
     void showMessage(const QString &text, const QString &title) override;
-    std::optional<QString> chooseFirmwareFile() override { return m_file; }
+    std::optional<ImagePath> chooseFirmwareFile() override { return m_file; }
+    void imageAccepted(qint64 bytes) override { m_imageBytes = bytes; }
     void setProgressMaximum(int maximum) override;
     void setProgressValue(int value) override;
     void setCommandsEnabled(bool) override {}
 
-private:
+    // Ends a progress bar's line, so that what follows starts on its own.
     void endBarLine();
 
-    QString m_file;
-    qint64 m_imageBytes;
+private:
+    ImagePath m_file;
+    qint64 m_imageBytes = 0;
     bool m_quiet;
     bool m_onTerminal;
     int m_maximum = 0;

@@ -2,32 +2,17 @@
 
 #include "app/settings.h"
 #include "commands/displaycommands.h"
+#include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "isp/operator.h"
 #include "link/seriallink.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QThread>
 
 #include <optional>
 
 namespace {
-
-// The image is read whole at once: every frame then comes from one snapshot
-// even if the file changes meanwhile, and the file is released at once.
-// Reads one byte past the limit so that an oversized file is recognised.
-std::optional<QByteArray> readImage(const QString &name)
-{
-    QFile file(name);
-    if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray image = file.read(Isp::kMaxImageSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return image;
-}
 
 bool clearsProgressOnExit(DownloadOutcome outcome)
 {
@@ -48,17 +33,13 @@ QString downloadMessage(DownloadOutcome outcome)
     case DownloadOutcome::DataFrameFailed: return QStringLiteral("Transmit Data Failled!");
     case DownloadOutcome::DialogCancelled:
     case DownloadOutcome::FileUnreadable:   // these carry the file's name: shown where they happen
+    case DownloadOutcome::ImageEmpty:
     case DownloadOutcome::ImageTooLarge:
     case DownloadOutcome::PortUnavailable:  // shown by the port opening itself
     case DownloadOutcome::Cancelled:
         break;
     }
     return {};
-}
-
-QString fileUnreadableText(const QString &name)
-{
-    return QStringLiteral("Cann't Open File '") + name + QStringLiteral("'!");
 }
 
 FirmwareDownload::FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings)
@@ -81,26 +62,24 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
     m_framesWritten = 0;
     m_openFailure.reset();
 
-    const std::optional<QString> name = m_operator.chooseFirmwareFile();
-    if (!name)
+    const std::optional<ImagePath> path = m_operator.chooseFirmwareFile();
+    if (!path)
         return DownloadOutcome::DialogCancelled;
 
-    const std::optional<QByteArray> image = readImage(*name);
-    if (!image) {
-        m_operator.showMessage(fileUnreadableText(*name), kTitle);
-        return DownloadOutcome::FileUnreadable;
-    }
-    if (image->size() > Isp::kMaxImageSize) {
-        // Later start addresses would wrap to 0 and overwrite the firmware's start.
-        m_operator.showMessage(QStringLiteral("File '%1' has %2 bytes; at most %3 bytes fit the display.")
-                                   .arg(*name)
-                                   .arg(QFileInfo(*name).size())
-                                   .arg(Isp::kMaxImageSize),
-                               kTitle);
-        return DownloadOutcome::ImageTooLarge;
+    // Refused images never reach the port: an empty one would have the
+    // display erased for nothing, an oversized one would overwrite its start.
+    const FirmwareImage image = FirmwareImage::read(*path);
+    if (image.verdict != FirmwareImage::Verdict::Ready) {
+        m_operator.showMessage(image.refusal(), kTitle);
+        switch (image.verdict) {
+        case FirmwareImage::Verdict::Empty: return DownloadOutcome::ImageEmpty;
+        case FirmwareImage::Verdict::TooLarge: return DownloadOutcome::ImageTooLarge;
+        default: return DownloadOutcome::FileUnreadable;
+        }
     }
 
-    const int frameCount = Isp::dataFrameCount(image->size());
+    const int frameCount = image.frameCount();
+    m_operator.imageAccepted(image.bytes.size());
     m_operator.setProgressValue(0);
     m_operator.setProgressMaximum(frameCount);
     m_wait.AccessPhase = true;
@@ -110,7 +89,7 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
         return DownloadOutcome::PortUnavailable;
 
     m_operator.setCommandsEnabled(false);
-    const DownloadOutcome outcome = talkToDisplay(*image, frameCount);
+    const DownloadOutcome outcome = talkToDisplay(image.bytes, frameCount);
 
     // Every way out after the buttons went grey: message, port, buttons, bar.
     if (const QString message = downloadMessage(outcome); !message.isEmpty())
@@ -149,12 +128,22 @@ DownloadOutcome FirmwareDownload::talkToDisplay(const QByteArray &image, int fra
         m_operator.setProgressValue(k + 1);
         pause(m_timings.pauseAfterFrame);
     }
+    return finish(frameCount);
+}
+
+// Success means every data frame accepted, the end frame written whole and
+// drained onto the line, and the line never lost on the way: a display that
+// vanished during the last pauses did not take the image.
+DownloadOutcome FirmwareDownload::finish(int frameCount)
+{
     if (m_cancelRequested)
         return DownloadOutcome::Cancelled;
-
     pause(m_timings.pauseBeforeEnd);
-    // Nothing is awaited after the end frame; a failed write surfaces nowhere else.
-    [[maybe_unused]] const bool written = m_link.write(Isp::endFrame());
+    if (m_cancelRequested)
+        return DownloadOutcome::Cancelled;
+    // Nothing is awaited after the end frame.
+    if (!m_link.write(Isp::endFrame()) || !m_link.drain() || m_link.lineWasLost())
+        return DownloadOutcome::DataFrameFailed;
     m_operator.setProgressValue(frameCount);
     return DownloadOutcome::Completed;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 
 class Operator;
+struct FirmwareImage;
 class PortMap;
 struct Settings;
 
@@ -29,6 +30,7 @@ enum class DownloadOutcome {
     Completed,
     DialogCancelled,
     FileUnreadable,
+    ImageEmpty,
     ImageTooLarge,
     PortUnavailable,
     AccessTimeout,
@@ -42,8 +44,6 @@ enum class DownloadOutcome {
 // The message the operator sees for an outcome ("ISP Transmit OK!", ...);
 // empty where none is shown.
 QString downloadMessage(DownloadOutcome outcome);
-// "Cann't Open File 'x.bin'!"
-QString fileUnreadableText(const QString &name);
 
 // The download into the display, one procedure from the file dialog to the
 // last clean-up, against the serial link and the operator.
@@ -69,6 +69,7 @@ public:
 
 private:
     DownloadOutcome talkToDisplay(const QByteArray &image, int frameCount);
+    DownloadOutcome finish(int frameCount);
     bool sendDataFrame(const QByteArray &frame);
     ReplyCode sendAndWait(const QByteArray &message, std::chrono::milliseconds limit);
     void pause(std::chrono::milliseconds duration);

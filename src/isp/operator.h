@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/messagesink.h"
+#include "isp/imagepath.h"
 
 #include <QString>
 
@@ -12,7 +13,9 @@
 class Operator : public MessageSink {
 public:
     // The firmware file to send, or nullopt when the operator cancels.
-    virtual std::optional<QString> chooseFirmwareFile() = 0;
+    virtual std::optional<ImagePath> chooseFirmwareFile() = 0;
+    // The image chosen was read and will be sent: `bytes` long.
+    virtual void imageAccepted(qint64 bytes) { Q_UNUSED(bytes); }
     virtual void setProgressMaximum(int maximum) = 0;
     virtual void setProgressValue(int value) = 0;
     // Command1, Command2, Command3, in that order.

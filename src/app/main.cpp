@@ -56,7 +56,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     describeProgram();
-    QApplication::setDesktopFileName(QStringLiteral("custdisp"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.custdisp.custdisp"));
 
     QCommandLineParser parser;
     declare(parser);

@@ -1,0 +1,118 @@
+// The three programs as a user starts them: what they accept, and what they
+// answer without a display or a port.
+#include "app/programoptions.h"
+
+#include <QCommandLineParser>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs a program with `unset` removed from the environment (and `set` added).
+Run run(const QString &program, const QStringList &args, const QStringList &unset,
+        const QStringList &set = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : unset)
+        env.remove(name);
+    for (const QString &pair : set)
+        env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+const QStringList kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+}  // namespace
+
+class TestPrograms : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Over SSH, in a package check, in a script: no display, and still an answer.
+    void helpAndVersionNeedNoDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answer");
+        const QString version = QStringLiteral(CUSTDISP_VERSION);
+        QTest::newRow("custdisp --help") << CUSTDISP_BINARY << "--help" << "--simulate";
+        QTest::newRow("custdisp -h") << CUSTDISP_BINARY << "-h" << "--com";
+        QTest::newRow("custdisp --version") << CUSTDISP_BINARY << "--version" << "custdisp " + version;
+        QTest::newRow("custdisp-cli --help") << CUSTDISP_CLI << "--help" << "--dry-run";
+        QTest::newRow("custdisp-cli --version") << CUSTDISP_CLI << "--version" << "custdisp-cli " + version;
+        QTest::newRow("custdisp-sim --help") << CUSTDISP_SIM << "--help" << "--fault";
+        QTest::newRow("custdisp-sim --version") << CUSTDISP_SIM << "--version" << "custdisp-sim " + version;
+    }
+
+    void helpAndVersionNeedNoDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(QString, answer);
+        const Run r = run(program, {option}, kNoDisplay);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(answer), qPrintable(r.out + r.err));
+    }
+
+    void theWindowSaysWhenThereIsNoDisplay()
+    {
+        const Run r = run(CUSTDISP_BINARY, {}, kNoDisplay);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("no display"), qPrintable(r.err));
+        QVERIFY(r.err.contains("custdisp-cli"));
+    }
+
+    // An option that would be overruled is refused, never silently ignored.
+    void windowOptions_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("complaint");  // empty: accepted
+        QTest::newRow("two ports, two devices") << QStringList{"--com", "1=/dev/a", "--com", "2=/dev/b"} << "";
+        QTest::newRow("one port named twice") << QStringList{"--com", "2=/dev/a", "--com", "2=/dev/b"} << "Com 2 is named twice";
+        QTest::newRow("simulate beside com 2") << QStringList{"--simulate", "--com", "2=/dev/ttyUSB0"} << "";
+        QTest::newRow("simulate and com 1") << QStringList{"--simulate", "--com", "1=/dev/ttyUSB0"}
+                                            << "--simulate puts the simulated display behind Com 1";
+        QTest::newRow("com 1 and simulate") << QStringList{"--com", "1=/dev/ttyUSB0", "--simulate"}
+                                            << "--simulate puts the simulated display behind Com 1";
+    }
+
+    void windowOptions()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, complaint);
+        QCommandLineParser parser;
+        addProgramOptions(parser);
+        QVERIFY(parser.parse(QStringList{"custdisp"} + args));
+        QString error;
+        const std::optional<ProgramOptions> options = readProgramOptions(parser, &error);
+        QCOMPARE(options.has_value(), complaint.isEmpty());
+        QVERIFY2(error.contains(complaint), qPrintable(error));
+        // The program itself says so and stops with 2.
+        if (!complaint.isEmpty()) {
+            const Run r = run(CUSTDISP_BINARY, args, {}, {"QT_QPA_PLATFORM=offscreen"});
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrograms)
+#include "tst_programs.moc"

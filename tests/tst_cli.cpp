@@ -134,11 +134,25 @@ private Q_SLOTS:
         QVERIFY2(sim.log().contains("parameters: " + decoded), qPrintable(sim.log()));
     }
 
+    void version_data()
+    {
+        QTest::addColumn<bool>("byLink");
+        QTest::newRow("by its name") << false;
+        QTest::newRow("by a link") << true;
+    }
+
     void version()
     {
+        QFETCH(bool, byLink);
         Sim sim;
-        const Run r = cli({"version", "-p", sim.device, "--trace"});
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("display"));
+        QVERIFY(QFile::link(sim.device, link));
+        const Run r = cli({"version", "-p", byLink ? link : sim.device, "--trace"});
         QCOMPARE(r.exitCode, 0);
+        // The trace names the real device behind a link.
+        const QString opened = byLink ? QStringLiteral("%1 (%2)").arg(link, sim.device) : sim.device;
+        QVERIFY2(r.err.contains("] open " + opened + "\n"), qPrintable(r.err));
         QVERIFY(r.err.contains("> 02 80 03 81"));
         QVERIFY(sim.log().contains("version query"));
     }

@@ -466,13 +466,24 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains("is in use by another program"), qPrintable(r.err));
     }
 
+    void ctrlCStopsTheDownload_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("stopAt");  // what the display has heard when Ctrl-C comes
+        QTest::newRow("a few frames in") << QStringList{} << "data #3 ";
+        // The last of 30 frames: nothing more may follow, the end frame least of all.
+        QTest::newRow("awaiting the last frame's answer") << QStringList{"--fault", "data#29=silent"} << "data #29 ";
+    }
+
     void ctrlCStopsTheDownload()
     {
-        Sim sim;
+        QFETCH(QStringList, faults);
+        QFETCH(QString, stopAt);
+        Sim sim(faults);
         QProcess p;
-        p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-p", sim.device, writeImage(randomImage(184 * 30))});
+        p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-b", "19200", "-p", sim.device, writeImage(randomImage(184 * 30))});
         QVERIFY(p.waitForStarted());
-        QTest::qWait(1200);  // a few frames in
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains(stopAt), 20000);
         // Only a running child: kill(0, ...) would stop every test beside it.
         QCOMPARE(p.state(), QProcess::Running);
         QVERIFY(p.processId() > 0);
@@ -482,7 +493,9 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), 11);
         QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("cancelled"));
         QVERIFY(!QString::fromLocal8Bit(p.readAllStandardOutput()).contains("OK"));
-        QVERIFY(!sim.log().contains("image:"));
+        const QString log = sim.log();
+        QVERIFY(!log.contains("image:"));
+        QVERIFY(!log.contains(QStringLiteral(" end")));
         // The port was released.
         SerialLink after;
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));

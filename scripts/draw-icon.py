@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws custdisp's 32x32 icon (a pole display on its stand) as a 24-bit PNG."""
+"""Draws custdisp's 32x32 icon (a pole display on its stand) as a 24-bit PNG, or as an .ico."""
 import struct
 import sys
 import zlib
@@ -41,5 +41,9 @@ def chunk(tag, data):
     return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
 png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 2, 0, 0, 0)) \
     + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-with open(sys.argv[1] if len(sys.argv) > 1 else "custdisp.png", "wb") as f:
+out = sys.argv[1] if len(sys.argv) > 1 else "custdisp.png"
+if out.endswith(".ico"):
+    # Windows wants an .ico: one 32x32 entry that carries the PNG itself.
+    png = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", W, H, 0, 0, 1, 24, len(png), 6 + 16) + png
+with open(out, "wb") as f:
     f.write(png)

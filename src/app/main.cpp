@@ -1,6 +1,6 @@
 #include "app/mainform.h"
 #include "app/programoptions.h"
-#include "sim/simulateddisplay.h"
+#include "sim/simulatedline.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -72,14 +72,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    std::unique_ptr<SimulatedDisplay> simulated;
+    std::unique_ptr<SimulatedLine> simulated;
     if (options->simulate) {
-        simulated = std::make_unique<SimulatedDisplay>();
-        if (!simulated->isValid()) {
-            std::fprintf(stderr, "custdisp: %s\n", qPrintable(simulated->error()));
-            return 1;
+        QString why;
+        simulated = SimulatedLine::start(true, &why);
+        if (!simulated) {
+            std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
+            return 2;
         }
-        simulated->setPacing(true);
         [[maybe_unused]] const bool mapped = options->ports.setOverride(kSimulatedPort, simulated->devicePath());
         std::fprintf(stderr, "custdisp: simulated display on %s (Com %d)\n", qPrintable(simulated->devicePath()),
                      kSimulatedPort);

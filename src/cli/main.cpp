@@ -2,6 +2,7 @@
 // procedures, for scripted updates and for work over SSH.
 #include "app/settings.h"
 #include "cli/exitcodes.h"
+#include "cli/stoprequests.h"
 #include "cli/terminaloperator.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwaredownload.h"
@@ -9,7 +10,7 @@
 #include "isp/ispframes.h"
 #include "link/portmap.h"
 #include "link/seriallink.h"
-#include "sim/simulateddisplay.h"
+#include "sim/simulatedline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,12 +18,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -111,32 +109,15 @@ void choose(Settings &settings, const OptionGroup &group, const QString &option,
     (settings.*(group.click))(*index);
 }
 
-// Ctrl-C reaches the download through a pipe, so it is handled between two
-// steps like any other event; a signal handler does nothing but write a byte.
-int g_signalPipe[2] = {-1, -1};
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
-
 int download(const ImagePath &file, const Settings &settings, const PortMap &ports, SerialLink &link, bool quiet)
 {
     TerminalOperator op(file, quiet);
     FirmwareDownload procedure(link, op);
 
-    if (::pipe(g_signalPipe) != 0)
-        return ExitCode::kFailure;
-    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-        procedure.requestCancel();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // Ctrl-C stops the download at its next step; the port is released and
+    // no success is reported.
+    StopRequests stop;
+    QObject::connect(&stop, &StopRequests::requested, [&procedure] { procedure.requestCancel(); });
 
     const DownloadOutcome outcome = procedure.run(settings, ports);
     op.endBarLine();
@@ -270,14 +251,14 @@ int run(QCoreApplication &app, int argc, char **argv)
             choose(settings, OptionGroups::emulation(), QStringLiteral("emulation"), parser.value(emulation));
     }
 
-    std::unique_ptr<SimulatedDisplay> simulated;
+    std::unique_ptr<SimulatedLine> simulated;
     if (parser.isSet(simulate)) {
-        simulated = std::make_unique<SimulatedDisplay>();
-        if (!simulated->isValid()) {
-            say(simulated->error());
-            return ExitCode::kFailure;
+        QString why;
+        simulated = SimulatedLine::start(true, &why);
+        if (!simulated) {
+            say(QStringLiteral("custdisp-cli: ") + why);
+            return ExitCode::kUsage;
         }
-        simulated->setPacing(true);
         [[maybe_unused]] const bool mapped = ports.setOverride(settings.CommPortNumber, simulated->devicePath());
         if (!parser.isSet(quiet))
             say(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));

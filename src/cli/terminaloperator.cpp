@@ -1,11 +1,10 @@
 #include "cli/terminaloperator.h"
 
+#include "cli/terminal.h"
 #include "isp/ispframes.h"
 
-#include <unistd.h>
-
 TerminalOperator::TerminalOperator(ImagePath file, bool quiet)
-    : m_file(std::move(file)), m_quiet(quiet), m_onTerminal(::isatty(STDERR_FILENO) == 1)
+    : m_file(std::move(file)), m_quiet(quiet), m_onTerminal(stderrIsTerminal())
 {
     m_clock.start();
 }

@@ -2,7 +2,7 @@
 
 #include "link/devicefacts.h"
 #include "link/linesettings.h"
-#include "link/wiredrain.h"
+#include "link/portbuffers.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -93,7 +93,7 @@ bool SerialLink::write(const QByteArray &message)
 {
     if (!m_port.isOpen())
         return false;
-    m_port.clear(QSerialPort::Output);
+    dropUnsent(m_port);
     if (m_port.write(message) != message.size())
         return false;
     // Hands the bytes to the driver now; a dead line shows up here as an error.
@@ -107,7 +107,7 @@ bool SerialLink::write(const QByteArray &message)
 void SerialLink::dropInput()
 {
     if (m_port.isOpen())
-        m_port.clear(QSerialPort::Input);
+        dropReceived(m_port);
 }
 
 QByteArray SerialLink::takeInput()

@@ -1,4 +1,4 @@
-#include "link/wiredrain.h"
+#include "link/portbuffers.h"
 
 #include <QSerialPort>
 
@@ -15,4 +15,16 @@ bool drainToWire(QSerialPort &port)
         result = ::tcdrain(fd);  // a signal (Ctrl-C) interrupts it: wait on
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+// On Unix Qt flushes the kernel's queues (tcflush) and its own buffer; no
+// read or write of Qt's is ever pending in the driver.
+void dropReceived(QSerialPort &port)
+{
+    port.clear(QSerialPort::Input);
+}
+
+void dropUnsent(QSerialPort &port)
+{
+    port.clear(QSerialPort::Output);
 }

@@ -1,0 +1,35 @@
+#include "link/portbuffers.h"
+
+#include <QSerialPort>
+
+#include <windows.h>
+
+// Qt 6.4's QSerialPort::clear() purges with PURGE_RXABORT / PURGE_TXABORT: an
+// overlapped read of Qt's then completes with ERROR_OPERATION_ABORTED, which
+// Qt reports as ResourceError, and the link would take that for a pulled
+// cable at a random frame. Here only the drivers' queues are cleared.
+
+bool drainToWire(QSerialPort &port)
+{
+    const HANDLE handle = port.handle();
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::FlushFileBuffers(handle) != 0;
+}
+
+void dropReceived(QSerialPort &port)
+{
+    const HANDLE handle = port.handle();
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
+        ::PurgeComm(handle, PURGE_RXCLEAR);
+    // What Qt already took from the driver is stale too.
+    [[maybe_unused]] const QByteArray stale = port.readAll();
+}
+
+void dropUnsent(QSerialPort &port)
+{
+    // Bytes in Qt's own queue are a write under way: let them go out.
+    if (port.bytesToWrite() > 0)
+        return;
+    const HANDLE handle = port.handle();
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
+        ::PurgeComm(handle, PURGE_TXCLEAR);
+}

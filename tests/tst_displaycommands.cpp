@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "commands/displaycommands.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"
 

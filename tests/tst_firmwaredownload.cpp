@@ -1,8 +1,8 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"
 

@@ -2,7 +2,7 @@
 // be opened.
 #include "link/devicefacts.h"
 #include "link/openfailure.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "link/seriallink.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"

@@ -1,5 +1,5 @@
 #include "link/linesettings.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "link/seriallink.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"

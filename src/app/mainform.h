@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "isp/firmwaredownload.h"
 #include "isp/operator.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "link/seriallink.h"
 
 #include <QWidget>

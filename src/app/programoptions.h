@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/portmap.h"
+#include "settings/portmap.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 // custdisp-cli: the window's three commands from a terminal, on the very same
 // procedures, for scripted updates and for work over SSH.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/exitcodes.h"
 #include "cli/stoprequests.h"
 #include "cli/terminaloperator.h"
@@ -8,7 +8,7 @@
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 #include "link/seriallink.h"
 #include "sim/simulatedline.h"
 

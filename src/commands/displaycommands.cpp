@@ -1,8 +1,8 @@
 #include "commands/displaycommands.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "commands/messagesink.h"
-#include "link/portmap.h"
+#include "settings/portmap.h"
 
 std::array<quint8, 8> DisplayPacket::parameterPacket(std::array<quint8, 8> packet)
 {

@@ -1,6 +1,6 @@
 #include "isp/firmwaredownload.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"

@@ -1,6 +1,6 @@
 // custdisp-sim: a simulated display as a program. Prints its device path on
 // the first line, then one line for every message it hears, until stopped.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "sim/simulateddisplay.h"
 
 #include <QCommandLineParser>

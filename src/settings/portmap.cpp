@@ -1,4 +1,4 @@
-#include "link/portmap.h"
+#include "settings/portmap.h"
 
 QString PortMap::defaultDevice(int n)
 {

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace {
 constexpr int kPortCount = 4;

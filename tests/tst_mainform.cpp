@@ -814,6 +814,94 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() >= 100);
     }
 
+    void commandsAreGreyForTheWholeDownload_data()
+    {
+        using namespace std::chrono_literals;
+        QTest::addColumn<QList<FaultRule>>("faults");
+        QTest::addColumn<bool>("closeWindow");
+        QTest::addColumn<QString>("message");
+        const auto rule = [](MessageKind kind, FaultAction action) {
+            return QList<FaultRule>{{kind, -1, -1, action}};
+        };
+        QTest::newRow("success") << QList<FaultRule>{} << false << "ISP Transmit OK!";
+        QTest::newRow("time-out") << rule(MessageKind::AccessCommand, FaultAction::silence()) << false << "Time Out Error!";
+        QTest::newRow("wrong version") << rule(MessageKind::AccessCommand, FaultAction::answer(0x1B)) << false
+                                       << "A Incorrect Version No!";
+        QTest::newRow("refused") << rule(MessageKind::AccessCommand, FaultAction::answer(0x15)) << false
+                                 << "Access ISP Command Failed!";
+        QTest::newRow("erase failed") << rule(MessageKind::EraseFrame, FaultAction::answer(0x15)) << false
+                                      << "Erase Command Failed!";
+        QTest::newRow("data frame failed") << rule(MessageKind::DataFrame, FaultAction::answer(0x15)) << false
+                                           << "Transmit Data Failled!";
+        QTest::newRow("closed") << rule(MessageKind::DataFrame, FaultAction::silence()) << true << "";
+    }
+
+    // All three buttons go grey for the whole download and come back on every
+    // way out; the focus goes back to "ISP", never to an option.
+    void commandsAreGreyForTheWholeDownload()
+    {
+        QFETCH(QList<FaultRule>, faults);
+        QFETCH(bool, closeWindow);
+        QFETCH(QString, message);
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.accessTimeout = t.eraseTimeout = t.dataTimeout = 200ms;
+        t.pauseAfterFrame = 1ms;
+        Window w(t);
+        w.sim.setFaultPlan(FaultPlan{faults});
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QTemporaryDir dir;
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(400, 'g'));
+
+        // The buttons as they are at each step the download shows.
+        QStringList seen;
+        QStringList focusDuring;
+        const auto look = [&] {
+            seen << w.commandStates();
+            focusDuring << nameOf(w.form->focusWidget());
+        };
+        ModalWatcher watcher;
+        watcher.onFileDialog = [&](QFileDialog *d) {
+            d->selectFile(name);
+            static_cast<QDialog *>(d)->accept();
+        };
+        watcher.onMessage = [&](QMessageBox *) { look(); };
+        watcher.onQuestion = [&](QMessageBox *) {
+            look();
+            return QMessageBox::Yes;
+        };
+        auto *bar = w.form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        connect(bar, &QProgressBar::valueChanged, w.form.get(), [&] {
+            if (!w.command(3)->isEnabled())
+                look();
+        });
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, &closer, [&] {
+            if (w.form->downloadRunning() && w.sim.log().size() >= 3) {  // waiting for frame 0's answer
+                closer.stop();
+                w.form->close();
+            }
+        });
+        if (closeWindow)
+            closer.start();
+        w.command(3)->setFocus();
+        QTest::keyClick(w.command(3), Qt::Key_Space);
+
+        QVERIFY(!w.form->downloadRunning());
+        QCOMPARE(watcher.boxes, message.isEmpty() ? QStringList{} : QStringList{QStringLiteral("ISP Message|") + message + QStringLiteral("|0|1")});
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen, QStringList(seen.size(), QStringLiteral("000")));
+        for (const QString &f : focusDuring)
+            QVERIFY2(!f.startsWith(QLatin1String("Opt")) && !f.startsWith(QLatin1String("optBaud1")), qPrintable(f));
+        QCOMPARE(w.commandStates(), QStringLiteral("111"));
+        QCOMPARE(w.form->isVisible(), !closeWindow);
+        // The offscreen platform does not hand activation back after a
+        // message box; the window's own focus widget is what gets it then.
+        if (!closeWindow)
+            QCOMPARE(nameOf(w.form->focusWidget()), QStringLiteral("Command3"));
+    }
+
     void portTooltipsNameTheirDevices()
     {
         Window w;

@@ -344,6 +344,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, frame);
         Window w;
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QCOMPARE(w.form->devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
         auto *f = w.form->findChild<QGroupBox *>(frame);
         QVERIFY(f);
         QStyleOptionGroupBox opt;

@@ -408,6 +408,10 @@ private Q_SLOTS:
         QVERIFY(a->valueInterface());
         QCOMPARE(a->valueInterface()->currentValue().toInt(), 3);
         QCOMPARE(a->valueInterface()->maximumValue().toInt(), 7);
+        // The bridge offers Increase and Decrease on anything with a value;
+        // the bar only shows the download, so they must not move it.
+        a->valueInterface()->setCurrentValue(5);
+        QCOMPARE(bar->value(), 3);
     }
 
     void messageBoxesShowTheirTitle_data()

@@ -10,12 +10,15 @@
 #include <functional>
 
 // Answers the window's modal boxes as an operator would: records each message
-// box ("title|text|icon") and presses OK; hands a file dialog to `onFileDialog`.
+// box ("title|text|icon|buttons") and presses OK; answers a question through
+// `onQuestion` (No by default); hands a file dialog to `onFileDialog`.
 class ModalWatcher : public QObject {
 public:
     QStringList boxes;
     std::function<void(QFileDialog *)> onFileDialog;
     std::function<QMessageBox::StandardButton(QMessageBox *)> onQuestion;
+    // Sees each message box while it is up, before OK is pressed.
+    std::function<void(QMessageBox *)> onMessage;
 
     ModalWatcher()
     {
@@ -36,6 +39,8 @@ private:
                 box->button(answer)->click();
                 return;
             }
+            if (onMessage)
+                onMessage(box);
             const QList<QAbstractButton *> buttons = box->buttons();
             boxes.append(box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|')
                          + QString::number(int(box->icon())) + QLatin1Char('|')

@@ -15,6 +15,9 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,10 +50,118 @@ struct Window {
         PortMap ports;
         [[maybe_unused]] const bool a = ports.setOverride(1, sim.devicePath());
         [[maybe_unused]] const bool b = ports.setOverride(2, QStringLiteral("/dev/custdisp-nothing-here"));
+        // Com 3 and Com 4 too: the machine may have a ttyS2 or a ttyS3.
+        [[maybe_unused]] const bool c = ports.setOverride(3, QStringLiteral("/dev/custdisp-nothing-here-3"));
+        [[maybe_unused]] const bool d = ports.setOverride(4, QStringLiteral("/dev/custdisp-nothing-here-4"));
         form = std::make_unique<MainForm>(ports, timings);
         form->show();
     }
+    QPushButton *command(int n) const
+    {
+        return form->findChild<QPushButton *>(QStringLiteral("Command%1").arg(n));
+    }
+    // "101": Command1 and Command3 enabled, Command2 grey.
+    QString commandStates() const
+    {
+        QString s;
+        for (int n = 1; n <= 3; ++n)
+            s += command(n)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return s;
+    }
 };
+
+const QMap<QString, QString> kFrameCaptions{
+    {"Frame1", "Port"}, {"Frame2", "Parameters"}, {"Frame3", "Baud Rate"}, {"Frame4", "Baud"},
+    {"Frame5", "Language"}, {"Frame6", "Code"}, {"Frame7", "Command"}};
+
+// Every option with what it means on the wire: the port number (OptPort), the
+// line speed (OptBaud), or its byte in the parameter packet.
+struct Option {
+    const char *group;
+    int index;
+    const char *caption;
+    int value;
+};
+const Option kOptions[] = {
+    {"OptPort", 0, "Com 1", 1}, {"OptPort", 1, "Com 2", 2}, {"OptPort", 2, "Com 3", 3},
+    {"OptPort", 3, "Com 4", 4},
+    {"OptBaud", 1, "600", 600}, {"OptBaud", 2, "1200", 1200}, {"OptBaud", 3, "2400", 2400},
+    {"OptBaud", 4, "4800", 4800}, {"OptBaud", 5, "9600", 9600}, {"OptBaud", 6, "19200", 19200},
+    {"optBaud1", 0, "600", 0x35}, {"optBaud1", 1, "1200", 0x34}, {"optBaud1", 2, "2400", 0x33},
+    {"optBaud1", 3, "4800", 0x32}, {"optBaud1", 4, "9600", 0x31}, {"optBaud1", 5, "19200", 0x30},
+    {"OptLg", 0, "USA", 0x30}, {"OptLg", 1, "FRANCE", 0x31}, {"OptLg", 2, "GERMANY", 0x32},
+    {"OptLg", 3, "U.K", 0x33}, {"OptLg", 4, "DENMARK I", 0x34}, {"OptLg", 5, "SWEDEN", 0x35},
+    {"OptLg", 6, "ITALY", 0x36}, {"OptLg", 7, "SPAIN", 0x37}, {"OptLg", 8, "JAPAN", 0x38},
+    {"OptLg", 9, "NORWAY", 0x39}, {"OptLg", 10, "DENMARK II", 0x3A}, {"OptLg", 11, "SLAVONIC", 0x3B},
+    {"OptLg", 12, "RUSSIA", 0x3C}, {"OptLg", 13, "RESERVED", 0x3D},
+    {"OptCode", 0, "JAPAN_CODE", 1}, {"OptCode", 1, "MULTI_LINGUAL_CODE", 2},
+    {"OptCode", 2, "PORTUGUESE_CODE", 3}, {"OptCode", 3, "CANADA_CODE", 4},
+    {"OptCode", 4, "NORDIC_CODE", 5}, {"OptCode", 5, "SLAVONIC_CODE", 6},
+    {"OptCode", 6, "RUSSIAN_CODE", 7}, {"OptCode", 7, "EURO_CODE", 8},
+    {"OptCode", 8, "WPC1252_CODE", 9}, {"OptCode", 9, "USA_EUROPE_CODE", 10},
+    {"OptCMD", 0, "DSP800", 0}, {"OptCMD", 1, "ESC/POS", 1}, {"OptCMD", 2, "ADM 787/788", 2},
+    {"OptCMD", 3, "AEDEX", 3}, {"OptCMD", 4, "UTC/P", 4}, {"OptCMD", 5, "UTC/S", 5},
+    {"OptCMD", 6, "CD5220", 6},
+};
+
+// What the option the window shows as checked in `group` means on the wire.
+int shownValue(MainForm &w, const char *group)
+{
+    auto *g = w.findChild<QButtonGroup *>(QLatin1String(group));
+    if (!g || !g->checkedButton())
+        return -1;
+    for (const Option &o : kOptions) {
+        if (qstrcmp(o.group, group) == 0 && g->checkedButton()->text() == QLatin1String(o.caption))
+            return o.value;
+    }
+    return -1;
+}
+
+// Presses "Transmit Command" and checks that the display hears what the
+// window shows: on the port shown, at the speed shown, the parameters shown.
+void verifyDisplayGetsWhatIsShown(Window &w)
+{
+    ModalWatcher watcher;
+    const qsizetype before = w.sim.received().size();
+    QTest::mouseClick(w.command(1), Qt::LeftButton);
+    const int port = shownValue(*w.form, "OptPort");
+    if (port != 1) {
+        QCOMPARE(watcher.boxes, QStringList{QStringLiteral("custdisp|COM %1: not available.|0|1").arg(port)});
+        QCOMPARE(w.sim.received().size(), before);
+        return;
+    }
+    QVERIFY(w.sim.waitForBytes(before + 8));
+    QCOMPARE(watcher.boxes, QStringList{});
+    const QByteArray packet = w.sim.received().mid(before);
+    QCOMPARE(w.sim.lineSpeed(), shownValue(*w.form, "OptBaud"));
+    QCOMPARE(int(quint8(packet.at(2))), shownValue(*w.form, "optBaud1"));
+    QCOMPARE(int(quint8(packet.at(3))), shownValue(*w.form, "OptLg"));
+    QCOMPARE(int(quint8(packet.at(4))), shownValue(*w.form, "OptCode"));
+    QCOMPARE(int(quint8(packet.at(5))), shownValue(*w.form, "OptCMD"));
+}
+
+// "OptLg 10" for an option, its object name for anything else.
+QString nameOf(const QWidget *x)
+{
+    if (!x)
+        return QStringLiteral("(none)");
+    const QVariant index = x->property("index");
+    return index.isValid() ? QStringLiteral("%1 %2").arg(x->objectName()).arg(index.toInt()) : x->objectName();
+}
+
+// Every visible object that reads as text but has none to read.
+QStringList emptyTexts(QAccessibleInterface *a)
+{
+    QStringList found;
+    if (!a || a->state().invisible)
+        return found;
+    if ((a->role() == QAccessible::StaticText || a->role() == QAccessible::Client)
+        && a->text(QAccessible::Name).isEmpty())
+        found << (a->object() ? a->object()->objectName() + QLatin1Char(' ') + QLatin1String(a->object()->metaObject()->className()) : QStringLiteral("?"));
+    for (int i = 0; i < a->childCount(); ++i)
+        found << emptyTexts(a->child(i));
+    return found;
+}
 
 }  // namespace
 
@@ -187,12 +298,151 @@ private Q_SLOTS:
         QCOMPARE(b->property("index").toInt(), index);
         QCOMPARE(b->parentWidget()->objectName(), frame);
         QCOMPARE(b->text(), caption);
-        QCOMPARE(b->geometry(), place);
         QCOMPARE(b->isChecked(), checked);
-        // Its caption is what assistive technology reads out.
+        // Its place from the layout, grown about its centre to the height it
+        // needs, and to the right to the width its caption needs.
+        QCOMPARE(b->x(), place.x());
+        QCOMPARE(b->width(), qMax(place.width(), b->sizeHint().width()));
+        QCOMPARE(b->height(), qMax(place.height(), b->sizeHint().height()));
+        QVERIFY2(qAbs(2 * b->y() + b->height() - (2 * place.y() + place.height())) <= 1,
+                 qPrintable(QStringLiteral("%1 is not centred on its place").arg(b->y())));
+        // Its caption is what assistive technology reads out, and its group
+        // tells it from an option of the same caption elsewhere.
         QAccessibleInterface *a = QAccessible::queryAccessibleInterface(b);
         QVERIFY(a);
         QCOMPARE(a->text(QAccessible::Name), caption);
+        QCOMPARE(a->text(QAccessible::Description), kFrameCaptions.value(frame));
+    }
+
+    void framesSayTheirOwnCaption_data()
+    {
+        QTest::addColumn<QString>("frame");
+        for (auto it = kFrameCaptions.cbegin(); it != kFrameCaptions.cend(); ++it)
+            QTest::newRow(qPrintable(it.key())) << it.key();
+    }
+
+    void framesSayTheirOwnCaption()
+    {
+        QFETCH(QString, frame);
+        Window w;
+        auto *f = w.form->findChild<QGroupBox *>(frame);
+        QVERIFY(f);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), kFrameCaptions.value(frame));
+    }
+
+    // Run again at QT_SCALE_FACTOR 1.5 and 2 (see tests/CMakeLists.txt).
+    void framesKeepTheirOptionsClear_data()
+    {
+        QTest::addColumn<QString>("frame");
+        for (auto it = kFrameCaptions.cbegin(); it != kFrameCaptions.cend(); ++it)
+            QTest::newRow(qPrintable(it.key())) << it.key();
+    }
+
+    void framesKeepTheirOptionsClear()
+    {
+        QFETCH(QString, frame);
+        Window w;
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QCOMPARE(w.form->devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+        auto *f = w.form->findChild<QGroupBox *>(frame);
+        QVERIFY(f);
+        QStyleOptionGroupBox opt;
+        opt.initFrom(f);
+        opt.text = f->title();
+        opt.textAlignment = f->alignment();
+        opt.lineWidth = 1;
+        opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect title = f->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, f);
+        const QRect inside = f->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxContents, f);
+        QVERIFY(!title.isEmpty());
+        const QList<QWidget *> items = f->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        QVERIFY(!items.isEmpty());
+        for (QWidget *item : items) {
+            const QString where = QStringLiteral("%1 at %2,%3 %4x%5; title %6,%7 %8x%9; inside %10,%11 %12x%13")
+                                      .arg(nameOf(item)).arg(item->x()).arg(item->y()).arg(item->width())
+                                      .arg(item->height()).arg(title.x()).arg(title.y()).arg(title.width())
+                                      .arg(title.height()).arg(inside.x()).arg(inside.y()).arg(inside.width())
+                                      .arg(inside.height());
+            QVERIFY2(inside.contains(item->geometry()), qPrintable(where));
+            QVERIFY2(!item->geometry().intersects(title), qPrintable(where));
+            if (qobject_cast<QRadioButton *>(item)) {
+                QVERIFY2(item->height() >= item->sizeHint().height(), qPrintable(where));
+                QVERIFY2(item->width() >= item->sizeHint().width(), qPrintable(where));
+            }
+            for (QWidget *other : items) {
+                if (other != item)
+                    QVERIFY2(!item->geometry().intersects(other->geometry()),
+                             qPrintable(where + QStringLiteral(" meets ") + nameOf(other)));
+            }
+        }
+    }
+
+    void separatorLinesAreSeparators_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("Line1") << "Line1";
+        QTest::newRow("Line2") << "Line2";
+        QTest::newRow("Line3") << "Line3";
+    }
+
+    void separatorLinesAreSeparators()
+    {
+        QFETCH(QString, line);
+        Window w;
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w.form->findChild<QWidget *>(line));
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::Separator);
+    }
+
+    void progressBarSaysWhatItShows()
+    {
+        Window w;
+        auto *bar = w.form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(bar);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("Download progress"));
+        w.form->setProgressMaximum(7);
+        w.form->setProgressValue(3);
+        QVERIFY(a->valueInterface());
+        QCOMPARE(a->valueInterface()->currentValue().toInt(), 3);
+        QCOMPARE(a->valueInterface()->maximumValue().toInt(), 7);
+        // The bridge offers Increase and Decrease on anything with a value;
+        // the bar only shows the download, so they must not move it.
+        a->valueInterface()->setCurrentValue(5);
+        QCOMPARE(bar->value(), 3);
+    }
+
+    void messageBoxesShowTheirTitle_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("ISP") << "ISP Transmit OK!" << "ISP Message";
+        QTest::newRow("port") << "COM 2: not available." << "custdisp";
+        QTest::newRow("short") << "x" << "ISP Message";
+    }
+
+    void messageBoxesShowTheirTitle()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        Window w;
+        ModalWatcher watcher;
+        int width = 0;
+        QStringList empty{QStringLiteral("not seen")};
+        watcher.onMessage = [&](QMessageBox *box) {
+            width = box->width();
+            empty = emptyTexts(QAccessible::queryAccessibleInterface(box));
+        };
+        w.form->showMessage(text, title);
+        QCOMPARE(watcher.boxes, QStringList{title + QLatin1Char('|') + text + QStringLiteral("|0|1")});
+        // A title bar holds an icon and three buttons besides the title.
+        QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        font.setBold(true);
+        const int needed = QFontMetrics(font).horizontalAdvance(title) + 100;
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+        QCOMPARE(empty, QStringList{});
     }
 
     void groupsHaveTheirMembers_data()
@@ -222,7 +472,7 @@ private Q_SLOTS:
         QCOMPARE(got, ids);
     }
 
-    void tabOrder()
+    void focusChainKeepsTheLayoutOrder()
     {
         Window w;
         QStringList expected{"OptPort 0", "OptPort 1", "OptPort 2", "OptPort 3", "Command1"};
@@ -242,12 +492,128 @@ private Q_SLOTS:
         QStringList chain;
         QWidget *start = w.form->findChild<QWidget *>(QStringLiteral("Label1"));
         for (QWidget *x = start->nextInFocusChain(); x != start && chain.size() < expected.size(); x = x->nextInFocusChain()) {
-            if (!(x->focusPolicy() & Qt::TabFocus))
-                continue;
-            const QVariant index = x->property("index");
-            chain << (index.isValid() ? QStringLiteral("%1 %2").arg(x->objectName()).arg(index.toInt()) : x->objectName());
+            if (x->focusPolicy() != Qt::NoFocus)
+                chain << nameOf(x);
         }
         QCOMPARE(chain, expected);
+    }
+
+    void tabStopsAtTheCheckedMembers_data()
+    {
+        QTest::addColumn<QStringList>("choices");
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<QStringList>("stops");
+        const QStringList start{"OptPort 0", "Command1", "OptBaud 5", "Command2", "optBaud1 4",
+                                "OptLg 0", "OptCode 9", "OptCMD 0", "Command3"};
+        const QStringList chosen{"OptPort 2", "OptBaud 1", "optBaud1 5", "OptLg 13", "OptCode 0", "OptCMD 6"};
+        QStringList chosenStops = chosen;
+        chosenStops.insert(1, "Command1");
+        chosenStops.insert(3, "Command2");
+        chosenStops << "Command3";
+        QStringList back(start.crbegin() + 1, start.crend());
+        back << "Command3";
+        QTest::newRow("start, Tab") << QStringList{} << false << start;
+        QTest::newRow("start, Shift+Tab") << QStringList{} << true << back;
+        QTest::newRow("chosen, Tab") << chosen << false << chosenStops;
+    }
+
+    void tabStopsAtTheCheckedMembers()
+    {
+        QFETCH(QStringList, choices);
+        QFETCH(bool, backwards);
+        QFETCH(QStringList, stops);
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        // The window starts with the focus on its first stop.
+        QCOMPARE(nameOf(QApplication::focusWidget()), QStringLiteral("OptPort 0"));
+        for (const QString &choice : choices) {
+            const QStringList part = choice.split(QLatin1Char(' '));
+            member(*w.form, qPrintable(part.at(0)), part.at(1).toInt())->setChecked(true);
+        }
+        w.command(3)->setFocus();
+        QStringList visited;
+        for (qsizetype i = 0; i < stops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            visited << nameOf(QApplication::focusWidget());
+        }
+        QCOMPARE(visited, stops);
+    }
+
+    void arrowKeysMoveWithinTheGroup_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("afterTab");
+        QTest::newRow("Com 1 right") << "OptPort" << 0 << int(Qt::Key_Right) << 1 << "Command1";
+        QTest::newRow("Com 1 down") << "OptPort" << 0 << int(Qt::Key_Down) << 2 << "Command1";
+        QTest::newRow("Baud Rate 9600 left") << "OptBaud" << 5 << int(Qt::Key_Left) << 4 << "Command2";
+        QTest::newRow("Baud 9600 up") << "optBaud1" << 4 << int(Qt::Key_Up) << 3 << "OptLg 0";
+        QTest::newRow("USA right") << "OptLg" << 0 << int(Qt::Key_Right) << 7 << "OptCode 9";
+        QTest::newRow("RUSSIA down") << "OptLg" << 12 << int(Qt::Key_Down) << 13 << "OptCode 9";
+        QTest::newRow("USA_EUROPE_CODE up") << "OptCode" << 9 << int(Qt::Key_Up) << 8 << "OptCMD 0";
+        QTest::newRow("DSP800 down") << "OptCMD" << 0 << int(Qt::Key_Down) << 1 << "Command3";
+    }
+
+    void arrowKeysMoveWithinTheGroup()
+    {
+        QFETCH(QString, group);
+        QFETCH(int, from);
+        QFETCH(int, key);
+        QFETCH(int, to);
+        QFETCH(QString, afterTab);
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QAbstractButton *start = member(*w.form, qPrintable(group), from);
+        start->setChecked(true);
+        start->setFocus();
+        QTest::keyClick(start, Qt::Key(key));
+        QCOMPARE(nameOf(QApplication::focusWidget()), QStringLiteral("%1 %2").arg(group).arg(to));
+        QVERIFY(member(*w.form, qPrintable(group), to)->isChecked());
+        // Tab leaves the group.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(nameOf(QApplication::focusWidget()), afterTab);
+        verifyDisplayGetsWhatIsShown(w);
+    }
+
+    void everyOptionReachesTheDisplay_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("caption");
+        for (const char *how : {"click", "key", "toggle"}) {
+            for (const Option &o : kOptions)
+                QTest::addRow("%s %s %s", how, o.group, o.caption) << how << o.group << o.index << o.caption;
+        }
+    }
+
+    // Whichever way an option gets checked, the display is sent what the
+    // window shows.
+    void everyOptionReachesTheDisplay()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, group);
+        QFETCH(int, index);
+        QFETCH(QString, caption);
+        Window w;
+        QAbstractButton *b = member(*w.form, qPrintable(group), index);
+        QVERIFY(b);
+        if (how == QLatin1String("click")) {
+            clickRadio(b);
+        } else if (how == QLatin1String("key")) {
+            b->setFocus();
+            QTest::keyClick(b, Qt::Key_Space);
+        } else {
+            QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(b)->actionInterface();
+            QVERIFY(actions);
+            QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+            actions->doAction(QAccessibleActionInterface::toggleAction());
+        }
+        QVERIFY(b->isChecked());
+        QCOMPARE(w.form->findChild<QButtonGroup *>(group)->checkedButton()->text(), caption);
+        verifyDisplayGetsWhatIsShown(w);
     }
 
     void clicksWriteOnlyTheirField_data()
@@ -454,12 +820,100 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() >= 100);
     }
 
+    void commandsAreGreyForTheWholeDownload_data()
+    {
+        using namespace std::chrono_literals;
+        QTest::addColumn<QList<FaultRule>>("faults");
+        QTest::addColumn<bool>("closeWindow");
+        QTest::addColumn<QString>("message");
+        const auto rule = [](MessageKind kind, FaultAction action) {
+            return QList<FaultRule>{{kind, -1, -1, action}};
+        };
+        QTest::newRow("success") << QList<FaultRule>{} << false << "ISP Transmit OK!";
+        QTest::newRow("time-out") << rule(MessageKind::AccessCommand, FaultAction::silence()) << false << "Time Out Error!";
+        QTest::newRow("wrong version") << rule(MessageKind::AccessCommand, FaultAction::answer(0x1B)) << false
+                                       << "A Incorrect Version No!";
+        QTest::newRow("refused") << rule(MessageKind::AccessCommand, FaultAction::answer(0x15)) << false
+                                 << "Access ISP Command Failed!";
+        QTest::newRow("erase failed") << rule(MessageKind::EraseFrame, FaultAction::answer(0x15)) << false
+                                      << "Erase Command Failed!";
+        QTest::newRow("data frame failed") << rule(MessageKind::DataFrame, FaultAction::answer(0x15)) << false
+                                           << "Transmit Data Failled!";
+        QTest::newRow("closed") << rule(MessageKind::DataFrame, FaultAction::silence()) << true << "";
+    }
+
+    // All three buttons go grey for the whole download and come back on every
+    // way out; the focus goes back to "ISP", never to an option.
+    void commandsAreGreyForTheWholeDownload()
+    {
+        QFETCH(QList<FaultRule>, faults);
+        QFETCH(bool, closeWindow);
+        QFETCH(QString, message);
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.accessTimeout = t.eraseTimeout = t.dataTimeout = 200ms;
+        t.pauseAfterFrame = 1ms;
+        Window w(t);
+        w.sim.setFaultPlan(FaultPlan{faults});
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QTemporaryDir dir;
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(400, 'g'));
+
+        // The buttons as they are at each step the download shows.
+        QStringList seen;
+        QStringList focusDuring;
+        const auto look = [&] {
+            seen << w.commandStates();
+            focusDuring << nameOf(w.form->focusWidget());
+        };
+        ModalWatcher watcher;
+        watcher.onFileDialog = [&](QFileDialog *d) {
+            d->selectFile(name);
+            static_cast<QDialog *>(d)->accept();
+        };
+        watcher.onMessage = [&](QMessageBox *) { look(); };
+        watcher.onQuestion = [&](QMessageBox *) {
+            look();
+            return QMessageBox::Yes;
+        };
+        auto *bar = w.form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        connect(bar, &QProgressBar::valueChanged, w.form.get(), [&] {
+            if (!w.command(3)->isEnabled())
+                look();
+        });
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, &closer, [&] {
+            if (w.form->downloadRunning() && w.sim.log().size() >= 3) {  // waiting for frame 0's answer
+                closer.stop();
+                w.form->close();
+            }
+        });
+        if (closeWindow)
+            closer.start();
+        w.command(3)->setFocus();
+        QTest::keyClick(w.command(3), Qt::Key_Space);
+
+        QVERIFY(!w.form->downloadRunning());
+        QCOMPARE(watcher.boxes, message.isEmpty() ? QStringList{} : QStringList{QStringLiteral("ISP Message|") + message + QStringLiteral("|0|1")});
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen, QStringList(seen.size(), QStringLiteral("000")));
+        for (const QString &f : focusDuring)
+            QVERIFY2(!f.startsWith(QLatin1String("Opt")) && !f.startsWith(QLatin1String("optBaud1")), qPrintable(f));
+        QCOMPARE(w.commandStates(), QStringLiteral("111"));
+        QCOMPARE(w.form->isVisible(), !closeWindow);
+        // The offscreen platform does not hand activation back after a
+        // message box; the window's own focus widget is what gets it then.
+        if (!closeWindow)
+            QCOMPARE(nameOf(w.form->focusWidget()), QStringLiteral("Command3"));
+    }
+
     void portTooltipsNameTheirDevices()
     {
         Window w;
         QCOMPARE(member(*w.form, "OptPort", 0)->toolTip(), w.sim.devicePath());
         QCOMPARE(member(*w.form, "OptPort", 1)->toolTip(), QStringLiteral("/dev/custdisp-nothing-here"));
-        QCOMPARE(member(*w.form, "OptPort", 2)->toolTip(), QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(member(*w.form, "OptPort", 3)->toolTip(), QStringLiteral("/dev/custdisp-nothing-here-4"));
     }
 
     void programOptions_data()

@@ -2,8 +2,13 @@
 
 #include "commands/displaycommands.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -36,12 +41,23 @@ QFont captionFont(double points, bool bold)
     return f;
 }
 
+// Most styles put a frame's title above its border, which pushes the border
+// into the first row of options; here the border runs through the title's
+// middle, as the layout was drawn, and the title keeps a gap in it.
+const QString kFrameStyle = QStringLiteral(
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 6px; padding: 0px 2px; }");
+
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, QRect place)
 {
     auto *box = new QGroupBox(caption, parent);
     box->setObjectName(QLatin1String(name));
     box->setFont(captionFont(8.25, true));
     box->setGeometry(place);
+    box->setStyleSheet(kFrameStyle);
+    // Without it a screen reader may name every inner frame after the outer one.
+    box->setAccessibleName(caption);
     return box;
 }
 
@@ -69,6 +85,52 @@ QPushButton *button(QWidget *parent, const char *name, const QString &caption, Q
     return b;
 }
 
+// An option keeps its place from the layout, but never less than its
+// indicator and caption need: it grows about the middle of its place, and to
+// the right where the caption's font runs wider than the one it was drawn for.
+void placeOption(QAbstractButton *option, QRect place)
+{
+    const QSize needed = option->sizeHint();
+    const int height = qMax(place.height(), needed.height());
+    const int top = place.top() + (place.height() - height) / 2;
+    option->setGeometry(place.left(), top, qMax(place.width(), needed.width()), height);
+}
+
+// Tab stops at a group's checked member only, as in native toolkits; the
+// arrow keys move within the group, and a click still focuses any member.
+void tabStopsOnChecked(const QButtonGroup *group)
+{
+    for (QAbstractButton *b : group->buttons())
+        b->setFocusPolicy(b->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+// A separator line is decoration: screen readers skip a separator, but would
+// read a plain frame out as an unnamed object.
+QAccessibleInterface *separatorLines(const QString &className, QObject *object)
+{
+    auto *frame = qobject_cast<QFrame *>(object);
+    if (className != QLatin1String("QFrame") || !frame)
+        return nullptr;
+    if (frame->frameShape() != QFrame::HLine && frame->frameShape() != QFrame::VLine)
+        return nullptr;
+    return new QAccessibleWidget(frame, QAccessible::Separator);
+}
+
+// Room for the icon and three buttons of a title bar, in pixels.
+constexpr int kTitleBarControls = 120;
+
+// The window manager puts an icon and up to three buttons next to the title
+// and elides what does not fit; a message box's title must stay readable.
+void widenForTitle(QMessageBox &box)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    font.setBold(true);
+    const int titleBar = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(titleBar, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 // Column layouts shared by several groups.
 QList<QRect> column(int left, const QList<int> &tops, int width, int height)
 {
@@ -84,6 +146,11 @@ MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
     : QWidget(parent), m_ports(std::move(ports)), m_download(m_link, *this, timings)
 {
     initResources();
+    static const bool separatorsInstalled = [] {
+        QAccessible::installFactory(separatorLines);
+        return true;
+    }();
+    Q_UNUSED(separatorsInstalled);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Customer Display"));
     setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
@@ -102,12 +169,21 @@ QButtonGroup *MainForm::addGroup(const OptionGroup &group, QGroupBox *frame, con
         radio->setObjectName(QLatin1String(group.name));
         radio->setProperty("index", index);
         radio->setFont(captionFont(8.25, false));
-        radio->setGeometry(places.at(i));
+        // Both "9600"s, told apart by their group.
+        radio->setAccessibleDescription(frame->title());
+        placeOption(radio, places.at(i));
         buttons->addButton(radio, index);
     }
     buttons->button(group.startIndex)->setChecked(true);
-    connect(buttons, &QButtonGroup::idClicked, this,
-            [this, click = group.click](int index) { (m_settings.*click)(index); });
+    // A member can be checked by a click, a key, an accessibility action or
+    // code; only the switch itself is common to all, and it comes once.
+    connect(buttons, &QButtonGroup::idToggled, this,
+            [this, buttons, click = group.click](int index, bool checked) {
+                if (!checked)
+                    return;
+                (m_settings.*click)(index);
+                tabStopsOnChecked(buttons);
+            });
     return buttons;
 }
 
@@ -136,6 +212,7 @@ void MainForm::buildLayout()
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(QStringLiteral("Download progress"));
 
     m_command1 = button(this, "Command1", QStringLiteral("Transmit Command"), twips(1080, 6600, 2415, 375));
     m_command2 = button(this, "Command2", QStringLiteral("Get Fireware Version"), twips(4080, 6600, 2415, 375));
@@ -210,6 +287,8 @@ void MainForm::buildLayout()
         setTabOrder(chain.at(i - 1), chain.at(i));
     for (QWidget *w : unfocused)
         w->setFocusPolicy(Qt::NoFocus);
+    for (QButtonGroup *g : {port, baudRate, displayBaud, language, code, emulation})
+        tabStopsOnChecked(g);
 }
 
 void MainForm::transmitCommand()
@@ -243,11 +322,13 @@ void MainForm::closeEvent(QCloseEvent *event)
     event->ignore();
     if (m_closeAfterDownload)
         return;
-    const auto answer = QMessageBox::question(
-        this, windowTitle(),
-        QStringLiteral("A firmware download is running. Stop it and close the window?\n"
-                       "The display will not have the complete firmware."),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    QMessageBox question(QMessageBox::Question, windowTitle(),
+                         QStringLiteral("A firmware download is running. Stop it and close the window?\n"
+                                        "The display will not have the complete firmware."),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    widenForTitle(question);
+    const auto answer = question.exec();
     if (answer == QMessageBox::Yes && m_download.isRunning()) {
         m_closeAfterDownload = true;
         m_download.requestCancel();
@@ -258,6 +339,7 @@ void MainForm::showMessage(const QString &text, const QString &title)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
+    widenForTitle(box);
     box.exec();
 }
 
@@ -287,7 +369,19 @@ void MainForm::setProgressValue(int value)
 
 void MainForm::setCommandsEnabled(bool enabled)
 {
+    if (!enabled) {
+        // A disabled button passes its focus on down the chain, which would
+        // land it on an option, where a stray arrow key changes a setting.
+        // The bar takes no keys, and a screen reader follows it.
+        QWidget *focus = focusWidget();
+        m_focusBeforeDownload = (focus == m_command1 || focus == m_command2) ? focus : m_command3;
+        m_progress->setFocus(Qt::OtherFocusReason);
+    }
     m_command1->setEnabled(enabled);
     m_command2->setEnabled(enabled);
     m_command3->setEnabled(enabled);
+    if (enabled && m_focusBeforeDownload) {
+        m_focusBeforeDownload->setFocus(Qt::OtherFocusReason);
+        m_focusBeforeDownload.clear();
+    }
 }

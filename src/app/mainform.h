@@ -6,6 +6,7 @@
 #include "settings/portmap.h"
 #include "link/seriallink.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QButtonGroup;
@@ -51,4 +52,6 @@ private:
     QPushButton *m_command2 = nullptr;
     QPushButton *m_command3 = nullptr;
     QProgressBar *m_progress = nullptr;
+    // Where the focus goes back to when a download ends: a command button.
+    QPointer<QWidget> m_focusBeforeDownload;
 };

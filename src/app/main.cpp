@@ -1,5 +1,7 @@
 #include "app/mainform.h"
+#include "app/portchooser.h"
 #include "app/programoptions.h"
+#include "settings/portstore.h"
 #include "sim/simulatedline.h"
 
 #include <QApplication>
@@ -65,6 +67,13 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // The devices the user chose for each "Com N" last time; --com and
+    // --simulate name others for this run only.
+    const PortStore store;
+    const PortStore::Contents saved = store.load();
+    if (!saved.warning.isEmpty())
+        std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(saved.warning));
+
     QString error;
     std::optional<ProgramOptions> options = readProgramOptions(parser, &error);
     if (!options) {
@@ -85,7 +94,10 @@ int main(int argc, char *argv[])
                      kSimulatedPort);
     }
 
+    for (auto it = saved.devices.cbegin(); it != saved.devices.cend(); ++it)
+        [[maybe_unused]] const bool ok = options->ports.setSaved(it.key(), it.value());
     MainForm window(options->ports);
+    window.portChooser().setStore(store);
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 
+#include "app/portchooser.h"
 #include "commands/displaycommands.h"
 
 #include <QAccessible>
@@ -226,8 +227,14 @@ void MainForm::buildLayout()
     QButtonGroup *port = addGroup(OptionGroups::port(), frame1,
                                   {twips(480, 240, 975, 255), twips(2400, 240, 975, 255),
                                    twips(480, 600, 975, 255), twips(2400, 600, 975, 255)});
+    QList<QAbstractButton *> portOptions;
     for (int i = 0; i < 4; ++i)
-        port->button(i)->setToolTip(m_ports.deviceFor(i + 1));
+        portOptions.append(port->button(i));
+    m_portChooser = new PortChooser(portOptions, m_ports, this);
+    connect(m_portChooser, &PortChooser::notSaved, this, [this](const QString &why) {
+        showMessage(QStringLiteral("The device is used for now, but it could not be kept for the next start: %1.").arg(why),
+                    applicationTitle());
+    });
 
     QButtonGroup *baudRate = addGroup(OptionGroups::baudRate(), frame3,
                                       {twips(480, 240, 1215, 255), twips(2460, 240, 855, 255),

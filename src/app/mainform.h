@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class PortChooser;
 class QButtonGroup;
 class QGroupBox;
 class QProgressBar;
@@ -23,6 +24,9 @@ public:
     explicit MainForm(PortMap ports, DownloadTimings timings = {}, QWidget *parent = nullptr);
 
     const Settings &settings() const { return m_settings; }
+    const PortMap &ports() const { return m_ports; }
+    // Picks the device behind each "Com N" (its context menu).
+    PortChooser &portChooser() { return *m_portChooser; }
     bool downloadRunning() const { return m_download.isRunning(); }
 
     // Operator
@@ -48,6 +52,7 @@ private:
     FirmwareDownload m_download;
     bool m_closeAfterDownload = false;
 
+    PortChooser *m_portChooser = nullptr;
     QPushButton *m_command1 = nullptr;
     QPushButton *m_command2 = nullptr;
     QPushButton *m_command3 = nullptr;

@@ -1,6 +1,5 @@
 // custdisp-cli: the window's three commands from a terminal, on the very same
 // procedures, for scripted updates and for work over SSH.
-#include "settings/settings.h"
 #include "cli/exitcodes.h"
 #include "cli/stoprequests.h"
 #include "cli/terminaloperator.h"
@@ -8,8 +7,12 @@
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
-#include "settings/portmap.h"
+#include "link/devicefacts.h"
+#include "link/portcatalog.h"
 #include "link/seriallink.h"
+#include "settings/portmap.h"
+#include "settings/portstore.h"
+#include "settings/settings.h"
 #include "sim/simulatedline.h"
 
 #include <QCommandLineParser>
@@ -17,7 +20,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #include <cstdio>
 #include <memory>
@@ -30,7 +32,7 @@ Commands:
   params      send the parameter packet (display baud, language, code table, emulation)
   version     send the firmware-version query (the answer is not read)
   isp FILE    download a firmware image into the display
-  ports       list the serial ports of this machine
+  ports       list the serial ports of this machine and what each "Com N" names
 
 Exit codes:
    0  success
@@ -73,8 +75,8 @@ public:
 QString portList()
 {
     QStringList names;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        names.append(info.systemLocation());
+    for (const FoundPort &found : PortCatalog::system().ports())
+        names.append(found.device);
     return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
 }
 
@@ -83,19 +85,56 @@ void explain(const OpenFailure &failure)
     say(failure.causeLine(portList()));
 }
 
-int listPorts()
+// The saved map, with a warning for whatever in it was ignored.
+PortMap savedPorts(const PortStore &store)
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    if (ports.isEmpty())
-        std::printf("no serial ports found\n");
-    for (const QSerialPortInfo &p : ports) {
-        QString ids;
-        if (p.hasVendorIdentifier() && p.hasProductIdentifier())
-            ids = QStringLiteral("%1:%2").arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                      .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
-        std::printf("%s\t%s\t%s\t%s\t%s\n", qPrintable(p.systemLocation()), qPrintable(p.description()),
-                    qPrintable(p.manufacturer()), qPrintable(ids), qPrintable(p.serialNumber()));
+    PortMap ports;
+    const PortStore::Contents saved = store.load();
+    if (!saved.warning.isEmpty())
+        say(QStringLiteral("custdisp-cli: warning: ") + saved.warning);
+    for (auto it = saved.devices.cbegin(); it != saved.devices.cend(); ++it)
+        [[maybe_unused]] const bool ok = ports.setSaved(it.key(), it.value());
+    return ports;
+}
+
+QString mapLine(const PortMap &ports, int n)
+{
+    const QString device = ports.deviceFor(n);
+    const QString real = DeviceFacts::realDevicePath(device);
+    const QString names = real == device ? device : QStringLiteral("%1 (%2)").arg(device, real);
+    const char *source = ports.sourceOf(n) == PortMap::Source::Saved ? "saved" : "default";
+    return QStringLiteral("Com %1 -> %2, %3").arg(n).arg(names, QLatin1String(source));
+}
+
+// The ports there are, then what each "Com N" names; --map changes the
+// saved map first.
+int listPorts(const QStringList &mapChanges)
+{
+    const PortStore store;
+    for (const QString &change : mapChanges) {
+        const qsizetype eq = change.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int n = eq > 0 ? change.left(eq).trimmed().toInt(&ok) : 0;
+        if (!ok || !PortMap::isValidPort(n))
+            throw CommandLineError(QStringLiteral("--map %1: use N=DEVICE with N from 1 to 4 (N= for the default)").arg(change));
+        // A by-id name finds the adapter again in any USB socket.
+        const QString device = change.mid(eq + 1).trimmed();
+        const QString stored = device.isEmpty() ? device : DeviceFacts::stableName(device);
+        if (const QString why = store.save(n, stored); !why.isEmpty()) {
+            say(QStringLiteral("custdisp-cli: cannot save the port map: ") + why);
+            return ExitCode::kFailure;
+        }
     }
+
+    const QList<FoundPort> found = PortCatalog::system().ports();
+    if (found.isEmpty())
+        std::printf("no serial ports found\n");
+    for (const FoundPort &p : found)
+        std::printf("%s\t%s\t%s\t%s\t%s\n", qPrintable(p.device), qPrintable(p.description),
+                    qPrintable(p.manufacturer), qPrintable(p.ids), qPrintable(p.serialNumber));
+    const PortMap ports = savedPorts(store);
+    for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
+        std::printf("%s\n", qPrintable(mapLine(ports, n)));
     return ExitCode::kSuccess;
 }
 
@@ -194,7 +233,11 @@ int run(QCoreApplication &app, int argc, char **argv)
     const QCommandLineOption emulation(QStringLiteral("emulation"), QStringLiteral("params: command set, e.g. ESC/POS."),
                                        QStringLiteral("NAME"));
     const QCommandLineOption dry(QStringLiteral("dry-run"), QStringLiteral("isp: check the image and print the plan; no port is opened."));
-    parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry});
+    const QCommandLineOption map(QStringLiteral("map"),
+                                 QStringLiteral("ports: save which device \"Com N\" names, N=DEVICE; N= for the default "
+                                                "(repeatable)."),
+                                 QStringLiteral("N=DEVICE"));
+    parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry, map});
 
     if (!parser.parse(app.arguments()))
         throw CommandLineError(parser.errorText());
@@ -218,8 +261,10 @@ int run(QCoreApplication &app, int argc, char **argv)
             throw CommandLineError(QStringLiteral("--%1 belongs to params").arg(o->names().constLast()));
     }
 
+    if (parser.isSet(map) && command != QLatin1String("ports"))
+        throw CommandLineError(QStringLiteral("--map belongs to ports"));
     if (command == QLatin1String("ports"))
-        return listPorts();
+        return listPorts(parser.values(map));
     if (command == QLatin1String("isp") && parser.isSet(dry))
         return dryRun(fileArgument(args.at(1), argc, argv));
     // A simulated display takes the place of the port: a port named as well
@@ -228,7 +273,7 @@ int run(QCoreApplication &app, int argc, char **argv)
         throw CommandLineError(QStringLiteral("--simulate talks to a simulated display; it cannot be combined with -p"));
 
     Settings settings;
-    PortMap ports;
+    PortMap ports = savedPorts(PortStore());
     const QString portValue = parser.value(port);
     bool numeric = false;
     const int portNumber = portValue.toInt(&numeric);

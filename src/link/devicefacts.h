@@ -15,6 +15,12 @@ namespace DeviceFacts {
 // called. A name that does not exist comes back absolute but unresolved.
 QString realDevicePath(const QString &given);
 
+// The name that finds the same adapter again after it was plugged into
+// another socket (/dev/serial/by-id/... on Linux), or the device itself when
+// it has none. `byIdFolder` is where such names live.
+QString defaultByIdFolder();
+QString stableName(const QString &device, const QString &byIdFolder = defaultByIdFolder());
+
 // Whether this user could open the device node for reading and writing.
 bool mayReadWrite(const QString &device);
 

@@ -1,5 +1,6 @@
 #include "link/devicefacts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,6 +18,22 @@ QString realDevicePath(const QString &given)
                                                               : QStringLiteral("/dev/") + given;
     const QString canonical = QFileInfo(absolute).canonicalFilePath();
     return canonical.isEmpty() ? absolute : canonical;
+}
+
+QString defaultByIdFolder()
+{
+    return QStringLiteral("/dev/serial/by-id");
+}
+
+QString stableName(const QString &device, const QString &byIdFolder)
+{
+    const QString real = realDevicePath(device);
+    const QDir folder(byIdFolder);
+    for (const QFileInfo &link : folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (link.isSymLink() && link.canonicalFilePath() == real)
+            return link.absoluteFilePath();
+    }
+    return device;
 }
 
 bool mayReadWrite(const QString &device)

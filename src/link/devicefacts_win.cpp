@@ -9,6 +9,16 @@ QString realDevicePath(const QString &given)
     return given;
 }
 
+QString defaultByIdFolder()
+{
+    return {};
+}
+
+QString stableName(const QString &device, const QString &)
+{
+    return device;  // Windows keeps an adapter's COM number itself
+}
+
 bool mayReadWrite(const QString &)
 {
     return true;

@@ -11,7 +11,31 @@ QString PortMap::defaultDevice(int n)
 
 QString PortMap::deviceFor(int n) const
 {
-    return m_overrides.value(n, defaultDevice(n));
+    return m_overrides.value(n, m_saved.value(n, defaultDevice(n)));
+}
+
+PortMap::Source PortMap::sourceOf(int n) const
+{
+    if (m_overrides.contains(n))
+        return Source::ThisRun;
+    return m_saved.contains(n) ? Source::Saved : Source::Default;
+}
+
+bool PortMap::setSaved(int n, const QString &device)
+{
+    if (!isValidPort(n))
+        return false;
+    if (device.trimmed().isEmpty())
+        m_saved.remove(n);
+    else
+        m_saved.insert(n, device.trimmed());
+    return true;
+}
+
+void PortMap::clearOverride(int n)
+{
+    m_overrides.remove(n);
+    m_direct.remove(n);
 }
 
 bool PortMap::setOverride(int n, const QString &device)

@@ -5,19 +5,30 @@
 
 #include <optional>
 
-// Which device "Com N" names. Platform default unless the operator named
-// another device for that N (a USB adapter, a pseudo-terminal).
+// Which device "Com N" names: a device named for this run (--com, -p) comes
+// first, then the one the user saved for N, then the platform's default.
 class PortMap {
 public:
     static constexpr int kFirstPort = 1;
     static constexpr int kLastPort = 4;
 
+    enum class Source { Default, Saved, ThisRun };
+
     static bool isValidPort(int n) { return n >= kFirstPort && n <= kLastPort; }
     static QString defaultDevice(int n);
 
     QString deviceFor(int n) const;
+    Source sourceOf(int n) const;
+
+    // The user's own choice for N, kept between runs; an empty device forgets
+    // it. Refuses a port number outside 1..4.
+    [[nodiscard]] bool setSaved(int n, const QString &device);
+    QMap<int, QString> saved() const { return m_saved; }
+
     // Refuses (returns false) a port number outside 1..4 or an empty device.
     [[nodiscard]] bool setOverride(int n, const QString &device);
+    // Drops what was named for this run, so the saved choice applies again.
+    void clearOverride(int n);
     // As setOverride, for a device the operator named instead of a port
     // number: messages then call it by that name.
     [[nodiscard]] bool setDirect(int n, const QString &device);
@@ -34,6 +45,7 @@ public:
     static std::optional<Override> parseOverride(const QString &text, QString *error);
 
 private:
+    QMap<int, QString> m_saved;
     QMap<int, QString> m_overrides;
     QMap<int, bool> m_direct;
 };

@@ -1,0 +1,34 @@
+#include "link/portcatalog.h"
+
+#include <QSerialPortInfo>
+#include <QStringList>
+
+QString FoundPort::label() const
+{
+    QStringList about;
+    for (const QString &part : {description, manufacturer, ids, serialNumber}) {
+        if (!part.isEmpty())
+            about.append(part);
+    }
+    return about.isEmpty() ? device : device + QStringLiteral("  ") + about.join(QStringLiteral(", "));
+}
+
+QList<FoundPort> PortCatalog::ports() const
+{
+    QList<FoundPort> found;
+    for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts()) {
+        QString ids;
+        if (p.hasVendorIdentifier() && p.hasProductIdentifier())
+            ids = QStringLiteral("%1:%2")
+                      .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                      .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
+        found.append({p.systemLocation(), p.description(), p.manufacturer(), ids, p.serialNumber()});
+    }
+    return found;
+}
+
+const PortCatalog &PortCatalog::system()
+{
+    static const PortCatalog catalog;
+    return catalog;
+}

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -106,7 +107,16 @@ private:
         return writeFile(m_dir.filePath(name), image);
     }
 
+    std::unique_ptr<QTemporaryDir> m_config;
+
 private Q_SLOTS:
+    // Every test starts with no saved port map, and never touches the user's.
+    void init()
+    {
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    }
+
     void params_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -536,6 +546,99 @@ private Q_SLOTS:
         QVERIFY2(at > 0, qPrintable(screen));
         // A terminal turns \n into \r\n.
         QVERIFY2(screen.mid(at - 2, 2) == QStringLiteral("\r\n"), qPrintable(screen));
+    }
+
+    // A device saved for "Com N" is what -p N reaches, until set back.
+    void savedPortMap()
+    {
+        Sim sim;
+        const Run saved = cli({"ports", "--map", "4=" + sim.device});
+        QCOMPARE(saved.exitCode, 0);
+        QVERIFY2(saved.out.contains("Com 4 -> " + sim.device + ", saved\n"), qPrintable(saved.out));
+        QVERIFY(saved.out.contains("Com 1 -> /dev/ttyS0, default\n"));
+
+        const Run sent = cli({"version", "--trace", "-p", "4"});
+        QCOMPARE(sent.exitCode, 0);
+        QVERIFY2(sent.err.contains("open " + sim.device + "\n"), qPrintable(sent.err));
+        QVERIFY(sim.log().contains("version query"));
+
+        const Run reset = cli({"ports", "--map", "4="});
+        QCOMPARE(reset.exitCode, 0);
+        QVERIFY2(reset.out.contains("Com 4 -> /dev/ttyS3, default\n"), qPrintable(reset.out));
+    }
+
+    void aDeviceNamedForOneRunIsNotSaved()
+    {
+        Sim sim;
+        QCOMPARE(cli({"version", "-p", sim.device}).exitCode, 0);
+        QCOMPARE(cli({"ports", "--map", "2=/dev/custdisp-gone"}).exitCode, 0);
+        const Run r = cli({"ports"});
+        QVERIFY2(r.out.contains("Com 1 -> /dev/ttyS0, default\n"), qPrintable(r.out));
+        QVERIFY(!r.out.contains(sim.device + ", saved"));
+        QVERIFY(r.out.contains("Com 2 -> /dev/custdisp-gone, saved\n"));
+    }
+
+    void aSavedDeviceThatIsGone()
+    {
+        QCOMPARE(cli({"ports", "--map", "2=/dev/custdisp-gone"}).exitCode, 0);
+        const Run r = cli({"version", "-p", "2"});
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(r.out, QStringLiteral("COM 2: not available.\n"));
+        QVERIFY2(r.err.contains("cause: /dev/custdisp-gone does not exist; serial ports here: "), qPrintable(r.err));
+    }
+
+    void mapUsageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("port 5") << QStringList{"ports", "--map", "5=/dev/ttyUSB0"} << "N from 1 to 4";
+        QTest::newRow("no equals") << QStringList{"ports", "--map", "2"} << "N=DEVICE";
+        QTest::newRow("with another command") << QStringList{"version", "--map", "2=/dev/ttyUSB0"} << "--map belongs to ports";
+    }
+
+    void mapUsageErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, complaint);
+        const Run r = cli(args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
+        QVERIFY(!QFile::exists(m_config->filePath(QStringLiteral("custdisp/ports.ini"))));
+    }
+
+    void aMalformedMapIsReadEntryByEntry()
+    {
+        Sim sim;
+        QVERIFY(QDir(m_config->path()).mkpath(QStringLiteral("custdisp")));
+        QVERIFY(!writeFile(m_config->filePath(QStringLiteral("custdisp/ports.ini")),
+                           "[ports]\ncom9=/dev/x\ncom3=" + sim.device.toUtf8() + "\ncom1=\n").isEmpty());
+        const Run r = cli({"version", "-p", "3"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err.count(QStringLiteral("warning:")), 1);
+        QVERIFY2(r.err.contains("ignored ports/com1 (no device), ports/com9 (not Com 1 to Com 4)"), qPrintable(r.err));
+        QVERIFY(sim.log().contains("version query"));
+    }
+
+    void aMapThatCannotBeSaved()
+    {
+        if (!canRunAsNobody())
+            QSKIP("needs root and setpriv to run the command line as another user");
+        // A folder the user may read but not write.
+        QVERIFY(QDir(m_config->path()).mkpath(QStringLiteral("custdisp")));
+        const QString file = m_config->filePath(QStringLiteral("custdisp/ports.ini"));
+        QVERIFY(!writeFile(file, "[ports]\ncom1=/dev/ttyUSB7\n").isEmpty());
+        QVERIFY(setOwnerAndMode(m_config->path(), 0, 0, 0755));
+        QVERIFY(setOwnerAndMode(m_config->filePath(QStringLiteral("custdisp")), 0, 0, 0755));
+        QVERIFY(setOwnerAndMode(file, 0, 0, 0644));
+        const Run r = cliAsNobody({"ports", "--map", "2=/dev/ttyUSB8"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("cannot save the port map: cannot write " + file), qPrintable(r.err));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("[ports]\ncom1=/dev/ttyUSB7\n"));
+        // Still readable by that user, and still used.
+        const Run list = cliAsNobody({"ports"});
+        QVERIFY2(list.out.contains("Com 1 -> /dev/ttyUSB7, saved"), qPrintable(list.out + list.err));
     }
 
     void portsListsWhatThereIs()

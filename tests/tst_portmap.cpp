@@ -1,0 +1,169 @@
+// Which device each "Com N" names, and how the user's choice is kept.
+#include "link/devicefacts.h"
+#include "settings/portmap.h"
+#include "settings/portstore.h"
+#include "sim/simulateddisplay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+}
+
+}  // namespace
+
+class TestPortMap : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // This run's name beats the saved one, which beats the platform's.
+    void precedence_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("thisRun");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("source");
+        QTest::newRow("nothing named") << "" << "" << "/dev/ttyS2" << int(PortMap::Source::Default);
+        QTest::newRow("saved") << "/dev/ttyUSB0" << "" << "/dev/ttyUSB0" << int(PortMap::Source::Saved);
+        QTest::newRow("this run") << "" << "/dev/ttyACM0" << "/dev/ttyACM0" << int(PortMap::Source::ThisRun);
+        QTest::newRow("this run over saved") << "/dev/ttyUSB0" << "/dev/ttyACM0" << "/dev/ttyACM0"
+                                             << int(PortMap::Source::ThisRun);
+        QTest::newRow("saved blank is the default") << "  " << "" << "/dev/ttyS2" << int(PortMap::Source::Default);
+    }
+
+    void precedence()
+    {
+        QFETCH(QString, saved);
+        QFETCH(QString, thisRun);
+        QFETCH(QString, device);
+        QFETCH(int, source);
+        PortMap map;
+        QVERIFY(map.setSaved(3, saved));
+        if (!thisRun.isEmpty())
+            QVERIFY(map.setOverride(3, thisRun));
+        QCOMPARE(map.deviceFor(3), device);
+        QCOMPARE(int(map.sourceOf(3)), source);
+        // The other ports are untouched.
+        QCOMPARE(map.deviceFor(2), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(map.sourceOf(2), PortMap::Source::Default);
+        // Dropping this run's name brings the saved one back.
+        map.clearOverride(3);
+        QCOMPARE(map.deviceFor(3), saved.trimmed().isEmpty() ? QStringLiteral("/dev/ttyS2") : saved);
+        QVERIFY(!map.setSaved(5, QStringLiteral("/dev/ttyUSB0")));
+        QVERIFY(!map.setSaved(0, QStringLiteral("/dev/ttyUSB0")));
+    }
+
+    void theUsersFolder()
+    {
+        QTemporaryDir home;
+        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+        const QString path = PortStore::defaultPath();
+        qputenv("XDG_CONFIG_HOME", before);
+        QCOMPARE(path, home.path() + QStringLiteral("/custdisp/ports.ini"));
+    }
+
+    void savedChoicesComeBack()
+    {
+        QTemporaryDir dir;
+        const PortStore store(dir.filePath(QStringLiteral("custdisp/ports.ini")));
+        QVERIFY(store.load().devices.isEmpty());  // no file yet: nothing saved
+        QCOMPARE(store.save(1, QStringLiteral("/dev/serial/by-id/usb-FTDI_A1-if00-port0")), QString());
+        QCOMPARE(store.save(3, QStringLiteral("/dev/ttyACM0")), QString());
+        QCOMPARE(store.save(4, QStringLiteral("COM7")), QString());
+        QCOMPARE(store.save(4, QString()), QString());  // back to the default
+        const PortStore::Contents c = PortStore(store.path()).load();
+        QCOMPARE(c.warning, QString());
+        QCOMPARE(c.devices, (QMap<int, QString>{{1, "/dev/serial/by-id/usb-FTDI_A1-if00-port0"}, {3, "/dev/ttyACM0"}}));
+        QCOMPARE(store.save(5, QStringLiteral("/dev/ttyUSB0")), QStringLiteral("there is no Com 5"));
+    }
+
+    // What makes no sense is ignored entry by entry, with one warning; the
+    // rest still counts, and saving keeps it.
+    void aMalformedFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("com2");
+        QTest::newRow("port 7") << QByteArray("[ports]\ncom7=/dev/x\ncom2=/dev/ttyUSB0\n") << "ports/com7 (not Com 1 to Com 4)"
+                                << "/dev/ttyUSB0";
+        QTest::newRow("no device") << QByteArray("[ports]\ncom1=\ncom2=/dev/ttyUSB0\n") << "ports/com1 (no device)" << "/dev/ttyUSB0";
+        QTest::newRow("unknown key") << QByteArray("[ports]\nspeed=9600\ncom2=/dev/ttyUSB0\n") << "ports/speed (unknown)"
+                                     << "/dev/ttyUSB0";
+        QTest::newRow("outside the group") << QByteArray("com2=/dev/ttyACM0\n[ports]\ncom2=/dev/ttyUSB0\n") << "com2 (unknown)"
+                                           << "/dev/ttyUSB0";
+        QTest::newRow("binary junk") << QByteArray("\x01\xff\xfe[[[\n=\n[ports]\ncom2=/dev/ttyUSB0\n") << "" << "/dev/ttyUSB0";
+        QTest::newRow("port zero") << QByteArray("[ports]\ncom0=/dev/x\n") << "ports/com0 (not Com 1 to Com 4)" << "";
+    }
+
+    void aMalformedFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, warning);
+        QFETCH(QString, com2);
+        QTemporaryDir dir;
+        const PortStore store(dir.filePath(QStringLiteral("ports.ini")));
+        QVERIFY(writeText(store.path(), text));
+        const PortStore::Contents c = store.load();
+        QVERIFY2(c.warning.contains(warning), qPrintable(c.warning));
+        QCOMPARE(c.warning.count(QLatin1Char('\n')), 0);
+        QCOMPARE(c.devices.value(2), com2);
+        QVERIFY(!c.devices.contains(7) && !c.devices.contains(0));
+        // Saving another entry keeps this one.
+        QCOMPARE(store.save(3, QStringLiteral("/dev/ttyACM1")), QString());
+        QCOMPARE(store.load().devices.value(2), com2);
+        QCOMPARE(store.load().devices.value(3), QStringLiteral("/dev/ttyACM1"));
+    }
+
+    void aFolderThatCannotBeWritten()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        QTemporaryDir dir;
+        const PortStore store(dir.filePath(QStringLiteral("ports.ini")));
+        QCOMPARE(store.save(1, QStringLiteral("/dev/ttyUSB0")), QString());
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const QString why = store.save(2, QStringLiteral("/dev/ttyUSB1"));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(why.contains(QStringLiteral("cannot write")));
+        // The old file is untouched.
+        QCOMPARE(store.load().devices, (QMap<int, QString>{{1, "/dev/ttyUSB0"}}));
+    }
+
+    void aFileThatCannotBeReplaced()
+    {
+        // Root ignores permissions; a folder in the file's place stops it too.
+        QTemporaryDir dir;
+        const PortStore store(dir.filePath(QStringLiteral("ports.ini")));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ports.ini")));
+        QVERIFY(!store.save(1, QStringLiteral("/dev/ttyUSB0")).isEmpty());
+    }
+
+    // An adapter is kept by the name that finds it in any USB socket.
+    void stableNames()
+    {
+        SimulatedDisplay sim;
+        QTemporaryDir byId;
+        const QString link = byId.filePath(QStringLiteral("usb-FTDI_FT232R_A12345-if00-port0"));
+        QVERIFY(QFile::link(sim.devicePath(), link));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), byId.filePath(QStringLiteral("another"))));
+        QCOMPARE(DeviceFacts::stableName(sim.devicePath(), byId.path()), link);
+        QCOMPARE(DeviceFacts::stableName(link, byId.path()), link);
+        // No stable name: the device as it was given.
+        SimulatedDisplay other;
+        QCOMPARE(DeviceFacts::stableName(other.devicePath(), byId.path()), other.devicePath());
+        QCOMPARE(DeviceFacts::stableName(QStringLiteral("/dev/ttyUSB0"), byId.filePath(QStringLiteral("none"))),
+                 QStringLiteral("/dev/ttyUSB0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortMap)
+#include "tst_portmap.moc"

@@ -5,10 +5,19 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+// A pulled cable or a hung-up pty shows as hang-up or error on poll; a line
+// that only cannot take more bytes yet does not.
+bool lineIsThere(int fd)
+{
+    pollfd p{fd, POLLOUT, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
 
 OpenFailureCause causeOf(QSerialPort::SerialPortError error, const QString &device)
 {
@@ -144,6 +153,15 @@ void SerialLink::onError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_port.isOpen())
         return;
+    // A write the line cannot take yet (EAGAIN: its buffer is full) comes as a
+    // ResourceError too, like a pulled cable. The bytes stay queued in the
+    // port and go out with the next write or the drain; closing here would
+    // throw them away.
+    if ((error == QSerialPort::ResourceError || error == QSerialPort::WriteError) && m_port.bytesToWrite() > 0
+        && lineIsThere(int(m_port.handle()))) {
+        m_port.clearError();
+        return;
+    }
     // A hung-up line repeats its read error at full speed until the port is
     // closed, so close at once and tell whoever waits.
     const QString why = m_port.errorString();

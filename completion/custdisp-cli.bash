@@ -58,6 +58,7 @@ _custdisp_cli()
         --language) _custdisp_cli_choose "$cur" _custdisp_cli_languages; return ;;
         --code) _custdisp_cli_choose "$cur" _custdisp_cli_codes; return ;;
         --emulation) _custdisp_cli_choose "$cur" _custdisp_cli_emulations; return ;;
+        --map) COMPREPLY=($(compgen -W "1= 2= 3= 4=" -- "$cur")); compopt -o nospace 2>/dev/null; return ;;
     esac
 
     # Find the command and its file among the words before this one.
@@ -65,7 +66,7 @@ _custdisp_cli()
         word=${COMP_WORDS[i]}
         case $word in
             -p | --port) port=1; [[ ${COMP_WORDS[i+1]} != = ]] && ((i++)) ;;
-            -b | --baud | --display-baud | --language | --code | --emulation)
+            -b | --baud | --display-baud | --language | --code | --emulation | --map)
                 [[ ${COMP_WORDS[i+1]} != = ]] && ((i++)) ;;
             --simulate) simulate=1 ;;
             =) ((i++)) ;;
@@ -91,6 +92,7 @@ _custdisp_cli()
     case $command in
         params) options+=" --display-baud --language --code --emulation" ;;
         isp) options+=" --dry-run" ;;
+        ports) options+=" --map" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
 }

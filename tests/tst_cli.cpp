@@ -215,7 +215,7 @@ private Q_SLOTS:
         // Not a terminal: plain lines, no carriage returns.
         QVERIFY(!r.err.contains(QLatin1Char('\r')));
         QVERIFY2(r.err.contains("progress: 100% (6/6 frames, 1000 bytes"), qPrintable(r.err));
-        QVERIFY(sim.log().contains("image: 1104 bytes, sha256"));
+        QVERIFY(sim.log().contains("image: 1104 bytes received (padded to whole blocks), sha256"));
         QFile f(saved);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), image + QByteArray(104, '\0'));

@@ -2,9 +2,12 @@
 #include "commands/displaycommands.h"
 #include "settings/portmap.h"
 #include "sim/simulateddisplay.h"
+#include "simsupport.h"
 #include "testsupport.h"
 
 #include <QTest>
+
+using namespace std::chrono_literals;
 
 // A display behind Com 1 and nothing behind Com 2.
 struct Bench {
@@ -144,6 +147,60 @@ private Q_SLOTS:
         QCOMPARE(b.settings.ParamPacket[7], quint8(0x0B));
         QTest::qWait(50);
         QCOMPARE(b.sim.received(), QByteArray());
+    }
+
+    void everyMessageComesWithThePlainLineSettings_data()
+    {
+        QTest::addColumn<int>("baud");
+        for (int baud : {600, 1200, 2400, 4800, 9600, 19200})
+            QTest::addRow("%d", baud) << baud;
+    }
+
+    void everyMessageComesWithThePlainLineSettings()
+    {
+        // The speed picked in the window's line-speed group, 1 stop bit, no
+        // RTS/CTS, no XON/XOFF, as the display reads them for every message
+        // (a pty cannot show data bits and parity: it forces 8 and none).
+        QFETCH(int, baud);
+        Bench b;
+        b.settings.clickOptBaud(*OptionGroups::baudRate().indexOf(QString::number(baud)));
+        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));  // leaves the port open
+        QVERIFY(b.sim.waitForMessages(1));
+        QVERIFY(b.sim.log().constFirst().lineAsRead);
+        // The query closes at once: the display often reads it only after the
+        // port restored the pty's own settings, and then reports the packet's.
+        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sim.waitForMessages(2));
+        const QString wrong = wrongLineSettings(b.sim.log(), baud);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QVERIFY(b.op.messages.isEmpty());
+    }
+
+    void versionQueryReachesADisplayThatReadsLate()
+    {
+        // The query is the last message before the port closes. With the
+        // line full and the display not reading for a while, it waits in the
+        // port's own buffer; the close must drain it, not throw it away.
+        Bench b;
+        b.sim.pauseReading(400ms);
+        LineFiller filler(b.sim.devicePath(), b.link);
+        QVERIFY(filler.isValid());
+        qint64 heardWhenQueued = -1;
+        QObject scope;
+        QObject::connect(&b.link, &SerialLink::traffic, &scope, [&](bool outgoing, const QByteArray &) {
+            if (outgoing)
+                heardWhenQueued = b.sim.counters().bytesReceived;
+        });
+        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.link.isOpen());
+        QVERIFY(filler.filled() > 0);
+        QCOMPARE(heardWhenQueued, 0);  // the line was full when the query was pushed
+        QVERIFY2(b.sim.waitForBytes(filler.filled() + 4, 5000), "the query was lost in the close");
+        QTRY_COMPARE(b.sim.counters().of(MessageKind::VersionQuery), 1);
+        QCOMPARE(b.sim.received().right(4), hex("02800381"));
+        QCOMPARE(b.sim.counters().garbageBytes, filler.filled());
+        QVERIFY(b.sim.log().constLast().note.isEmpty());
+        QVERIFY(b.op.messages.isEmpty());
     }
 
     void aFailedOpenClosesAPortLeftOpen()

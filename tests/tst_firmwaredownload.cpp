@@ -4,9 +4,11 @@
 #include "isp/ispframes.h"
 #include "settings/portmap.h"
 #include "sim/simulateddisplay.h"
+#include "simsupport.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +19,8 @@
 #include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -435,6 +439,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("when");
         QTest::newRow("in the pause after the last frame") << "pause";
+        QTest::newRow("as the end frame is written") << "write";
         QTest::newRow("while the end frame drains") << "drain";
     }
 
@@ -446,6 +451,13 @@ private Q_SLOTS:
         Bench b(t);
         b.writeImage(randomImage(400));
         const int frames = Isp::dataFrameCount(400);
+        // For the drain: a second opening of the line, to fill it.
+        const int filler = when == QLatin1String("drain") ? openToolSide(b.sim.devicePath(), O_WRONLY | O_NONBLOCK, false) : -1;
+        const auto closeFiller = qScopeGuard([filler] {
+            if (filler >= 0)
+                ::close(filler);
+        });
+        std::thread hangUpLater;
         QObject context;
         if (when == QLatin1String("pause")) {
             b.op.onEvent = [&](const QString &e) {
@@ -454,11 +466,40 @@ private Q_SLOTS:
             };
         } else {
             QObject::connect(&b.link, &SerialLink::traffic, &context, [&](bool outgoing, const QByteArray &bytes) {
-                if (outgoing && bytes.size() == Isp::kFrameSize && bytes.at(0) == char(Isp::kTypeEnd))
+                if (!outgoing || bytes.size() != Isp::kFrameSize || bytes.at(0) != char(Isp::kTypeEnd))
+                    return;
+                if (when == QLatin1String("write")) {
                     b.sim.hangUp();
+                    return;
+                }
+                // The display stops reading and its line fills up, so the end
+                // frame waits in the port's buffer; the line dies meanwhile.
+                b.sim.pauseReading(10s);
+                // Big pieces first, then byte by byte: the kernel takes a small
+                // write where a big one no longer fits. It also moves bytes on
+                // towards the display a moment later and makes room again, so
+                // fill until a second look finds none.
+                for (const qsizetype piece : {qsizetype(4096), qsizetype(1)}) {
+                    const QByteArray chunk(piece, char(0xFF));
+                    for (int quiet = 0; quiet < 2;) {
+                        if (::write(filler, chunk.constData(), size_t(chunk.size())) > 0) {
+                            quiet = 0;
+                            continue;
+                        }
+                        ++quiet;
+                        std::this_thread::sleep_for(20ms);
+                    }
+                }
+                hangUpLater = std::thread([&b] {
+                    std::this_thread::sleep_for(100ms);
+                    b.sim.hangUp();
+                });
             });
         }
-        QCOMPARE(b.run(), DownloadOutcome::DataFrameFailed);
+        const DownloadOutcome outcome = b.run();
+        if (hangUpLater.joinable())
+            hangUpLater.join();
+        QCOMPARE(outcome, DownloadOutcome::DataFrameFailed);
         QCOMPARE(b.op.messages, QStringList{"ISP Message|Transmit Data Failled!"});
         QCOMPARE(b.op.progressValue, 0);
         QVERIFY(!b.link.isOpen());

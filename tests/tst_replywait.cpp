@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -66,15 +67,24 @@ private Q_SLOTS:
         QFETCH(int, code);
 
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        QVERIFY(master >= 0);
+        const auto closeMaster = qScopeGuard([master] { ::close(master); });
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
         const QString slave = QString::fromLocal8Bit(::ptsname(master));
         SerialLink link;
         QVERIFY(!link.open(slave, QStringLiteral("9600,N,8,1")));
         ReplyWait wait(link);
         wait.AccessPhase = accessPhase;
 
-        if (answerAfterMs >= 0)
-            QTimer::singleShot(answerAfterMs, [&] { QCOMPARE(::write(master, answer.constData(), size_t(answer.size())), ssize_t(answer.size())); });
+        // The answer belongs to this row: its timer dies with `row` (declared
+        // last, so gone before the descriptor and the buffer it uses), even
+        // when it is due after the row's time limit.
+        QObject row;
+        if (answerAfterMs >= 0) {
+            QTimer::singleShot(answerAfterMs, &row, [&] {
+                QCOMPARE(::write(master, answer.constData(), size_t(answer.size())), ssize_t(answer.size()));
+            });
+        }
         const auto limit = 200ms;
         QElapsedTimer t;
         t.start();
@@ -83,7 +93,6 @@ private Q_SLOTS:
         if (code == 0)
             QVERIFY2(t.elapsed() >= limit.count(), "a time limit never ends early");
         link.close();
-        ::close(master);
     }
 
     void bufferedAnswerIsNotLost()
@@ -105,7 +114,8 @@ private Q_SLOTS:
         SerialLink link;
         QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
         ReplyWait wait(link);
-        QTimer::singleShot(50, [&] { sim.hangUp(); });
+        QObject scope;  // the timer must not outlive the display it hangs up
+        QTimer::singleShot(50, &scope, [&] { sim.hangUp(); });
         QElapsedTimer t;
         t.start();
         QCOMPARE(wait.wait(5000ms), ReplyCode::NoAnswer);
@@ -121,7 +131,8 @@ private Q_SLOTS:
         SerialLink link;
         QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
         ReplyWait wait(link);
-        QTimer::singleShot(20, [&] { wait.abort(); });
+        QObject scope;  // the timer must not outlive the wait it aborts
+        QTimer::singleShot(20, &scope, [&] { wait.abort(); });
         QElapsedTimer t;
         t.start();
         QCOMPARE(wait.wait(5000ms), ReplyCode::NoAnswer);

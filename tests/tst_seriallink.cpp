@@ -2,11 +2,14 @@
 #include "settings/portmap.h"
 #include "link/seriallink.h"
 #include "sim/simulateddisplay.h"
+#include "simsupport.h"
 #include "testsupport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace std::chrono_literals;
 
 class TestSerialLink : public QObject {
     Q_OBJECT
@@ -158,6 +161,84 @@ private Q_SLOTS:
         QVERIFY(sim.waitForBytes(4));
         QCOMPARE(sim.lineSpeed(), 2400);
         link.close();
+    }
+
+    void lineSettingsReachTheDisplay_data()
+    {
+        QTest::addColumn<int>("baud");
+        for (int baud : {600, 1200, 2400, 4800, 9600, 19200})
+            QTest::addRow("%d", baud) << baud;
+    }
+
+    void lineSettingsReachTheDisplay()
+    {
+        // What the display reads from its side of the line, for every message:
+        // the speed chosen, 1 stop bit, no RTS/CTS, no XON/XOFF (and, as far
+        // as a pty can tell, 8 data bits and no parity: see below).
+        QFETCH(int, baud);
+        SimulatedDisplay sim;
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("%1,N,8,1").arg(baud)));
+        QVERIFY(link.write(hex("020131300A00030B")));
+        QVERIFY(sim.waitForMessages(1));
+        QVERIFY(link.write(hex("02800381")));
+        QVERIFY(sim.waitForMessages(2));
+        // Both were read while the line was open: as read, not carried over.
+        const QString wrong = wrongLineSettings(sim.log(), baud, true);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QCOMPARE(sim.lineSpeed(), baud);
+        link.close();
+    }
+
+    void aPtyCannotTakeOtherDataBitsOrParity_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("7 data bits") << "9600,N,7,1";
+        QTest::newRow("even parity") << "9600,E,8,1";
+        QTest::newRow("odd parity, 7 bits") << "19200,O,7,1";
+    }
+
+    void aPtyCannotTakeOtherDataBitsOrParity()
+    {
+        // The display cannot read data bits or parity from its side: a pty
+        // forces 8 and none. What keeps a link that set them wrong from
+        // passing here is that the port reads its settings back and refuses
+        // to open. Should that ever change, this fails first.
+        SimulatedDisplay sim;
+        SerialLink link;
+        QFETCH(QString, settings);
+        const std::optional<OpenFailure> failure = link.open(sim.devicePath(), settings);
+        QVERIFY(failure);
+        QCOMPARE(failure->cause, OpenFailureCause::BadSettings);
+    }
+
+    void closeDeliversBytesTheLineCouldNotTakeYet()
+    {
+        // On a pty a message fits the kernel's buffer at once, so a close that
+        // forgot to drain would lose nothing. With the buffer full and the
+        // display not reading, the query waits in QSerialPort's own buffer,
+        // which its close() throws away unless the link drains it first.
+        SimulatedDisplay sim;
+        sim.pauseReading(400ms);
+        SerialLink link;
+        LineFiller filler(sim.devicePath(), link);
+        QVERIFY(filler.isValid());
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QSignalSpy lost(&link, &SerialLink::lineLost);
+        QVERIFY(link.write(hex("02800381")));
+        QVERIFY(link.isOpen());  // a full line is not a lost one
+        QVERIFY(filler.filled() > 0);
+        // The display has read nothing yet: the line was full when the link
+        // pushed the query, so the query is still in the port's own buffer.
+        QCOMPARE(sim.counters().bytesReceived, 0);
+        link.close();
+        QVERIFY(!link.isOpen());
+        QVERIFY2(sim.waitForBytes(filler.filled() + 4, 5000), "the query was lost in the close");
+        QTRY_COMPARE(sim.counters().of(MessageKind::VersionQuery), 1);
+        QCOMPARE(sim.counters().garbageBytes, filler.filled());
+        QCOMPARE(sim.received().right(4), hex("02800381"));
+        QVERIFY(sim.log().constLast().note.isEmpty());
+        QCOMPARE(lost.count(), 0);
     }
 
     void aHungUpLineIsReportedOnceAndClosed()

@@ -2,29 +2,20 @@
 #include "sim/displayprotocol.h"
 #include "sim/faultplan.h"
 #include "sim/simulateddisplay.h"
+#include "simsupport.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 
-// A data frame built here by hand, apart from the tool's builder.
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
 static QByteArray handFrame(int start, char fill, int endOverride = -1)
 {
-    QByteArray f(192, '\0');
-    const int end = endOverride >= 0 ? endOverride : start + 183;
-    f[0] = 1;
-    f[1] = char(start >> 8);
-    f[2] = char(start);
-    f[3] = char(end);
-    f[4] = char(end >> 8);
-    for (int i = 5; i < 189; ++i)
-        f[i] = fill;
-    quint8 x = 0;
-    for (int i = 1; i < 189; ++i)
-        x ^= quint8(f[i]);
-    f[189] = char(x);
-    f[190] = char(0x55);
-    f[191] = char(0xAA);
-    return f;
+    return Hand::dataFrame(start, fill, endOverride);
 }
 
 class TestSimulatedDisplay : public QObject {
@@ -43,7 +34,12 @@ private Q_SLOTS:
         QTest::newRow("query then packet") << hex("02800381020131300A00030B") << 3
                                            << QStringList{"version query", "parameters"};
         QTest::newRow("garbage before a query") << hex("FF0002800381") << 6
-                                                << QStringList{"garbage!", "garbage!", "version query"};
+                                                << QStringList{"garbage!", "version query"};
+        QTest::newRow("a start byte that starts nothing") << hex("02FF0002800381") << 7
+                                                          << QStringList{"garbage!", "version query"};
+        QTest::newRow("garbage between packets")
+            << hex("020131300A00030B") + QByteArray(500, char(0xEE)) + hex("020131300A00030B") << 1000
+            << QStringList{"parameters", "garbage!", "parameters"};
         QTest::newRow("access, erase, data, end")
             << hex("0401848417") + QByteArray(192, '\0') + handFrame(0, 'x') + hex("05") + QByteArray(191, '\0')
             << 50 << QStringList{"access", "erase", "data", "end"};
@@ -75,6 +71,40 @@ private Q_SLOTS:
         QCOMPARE(p.pending(), 0);
     }
 
+    void aRunOfGarbageIsOneMessage()
+    {
+        DisplayProtocol p;
+        const QList<ParsedMessage> m = p.feed(QByteArray(100000, char(0xFF)) + hex("02800381"));
+        QCOMPARE(m.size(), 2);
+        QCOMPARE(m[0].kind, MessageKind::Garbage);
+        QCOMPARE(m[0].size, 100000);
+        QCOMPARE(m[0].bytes, QByteArray(DisplayProtocol::kGarbageKept, char(0xFF)));  // only the first few kept
+        QVERIFY(!m[0].ok());
+        QCOMPARE(m[1].kind, MessageKind::VersionQuery);
+        QCOMPARE(m[1].size, 4);
+        QCOMPARE(p.pending(), 0);  // nothing it could not parse stays behind
+    }
+
+    void anUnfinishedMessageIsReportedWhenTheLineCloses()
+    {
+        DisplayProtocol p;
+        QVERIFY(p.feed(hex("020131")).isEmpty());
+        QCOMPARE(p.pending(), 3);
+        const std::optional<ParsedMessage> rest = p.lineClosed();
+        QVERIFY(rest);
+        QCOMPARE(rest->kind, MessageKind::Garbage);
+        QCOMPARE(rest->bytes, hex("020131"));
+        QCOMPARE(p.pending(), 0);
+        QCOMPARE(p.lineClosed(), std::nullopt);
+        // In firmware mode too, and the parser starts afresh.
+        p.feed(hex("0401848417") + QByteArray(100, '\0'));
+        const std::optional<ParsedMessage> frame = p.lineClosed();
+        QVERIFY(frame);
+        QCOMPARE(frame->size, 100);
+        QVERIFY2(frame->problem.contains(QLatin1String("100 of a 192-byte frame")), qPrintable(frame->problem));
+        QCOMPARE(p.feed(hex("02800381")).constFirst().kind, MessageKind::VersionQuery);
+    }
+
     void dataFrameFieldsAreDecoded()
     {
         DisplayProtocol p;
@@ -97,17 +127,57 @@ private Q_SLOTS:
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("byte");
         QTest::addColumn<int>("delay");
+        QTest::addColumn<bool>("hangUpAfter");
+        QTest::addColumn<QString>("why");  // part of the refusal
         QTest::newRow("access wrong version") << "access=0x1B" << true << int(MessageKind::AccessCommand) << -1 << -1
-                                              << int(FaultAction::Type::Answer) << 0x1B << 0;
+                                              << int(FaultAction::Type::Answer) << 0x1B << 0 << false << "";
         QTest::newRow("silent data frame 3 first attempt") << "data#3@1=silent" << true << int(MessageKind::DataFrame)
-                                                           << 3 << 1 << int(FaultAction::Type::Silence) << 0 << 0;
+                                                           << 3 << 1 << int(FaultAction::Type::Silence) << 0 << 0 << false << "";
         QTest::newRow("late erase answer") << "ERASE=0xaa+700ms" << true << int(MessageKind::EraseFrame) << -1 << -1
-                                           << int(FaultAction::Type::Answer) << 0xAA << 700;
+                                           << int(FaultAction::Type::Answer) << 0xAA << 700 << false << "";
         QTest::newRow("hang up at frame 2") << "data#2=hangup" << true << int(MessageKind::DataFrame) << 2 << -1
-                                            << int(FaultAction::Type::HangUp) << 0 << 0;
-        QTest::newRow("unknown kind") << "flash=silent" << false << 0 << 0 << 0 << 0 << 0 << 0;
-        QTest::newRow("byte too long") << "access=0x123" << false << 0 << 0 << 0 << 0 << 0 << 0;
-        QTest::newRow("no action") << "access=" << false << 0 << 0 << 0 << 0 << 0 << 0;
+                                            << int(FaultAction::Type::HangUp) << 0 << 0 << false << "";
+        QTest::newRow("answer, then hang up") << "data#2=0xAA+hangup" << true << int(MessageKind::DataFrame) << 2 << -1
+                                              << int(FaultAction::Type::Answer) << 0xAA << 0 << true << "";
+        QTest::newRow("late answer, then hang up") << "erase@2=0x15+250ms+HANGUP" << true << int(MessageKind::EraseFrame)
+                                                   << -1 << 2 << int(FaultAction::Type::Answer) << 0x15 << 250 << true << "";
+        QTest::newRow("end hangs up") << "end=hangup" << true << int(MessageKind::EndFrame) << -1 << -1
+                                      << int(FaultAction::Type::HangUp) << 0 << 0 << false << "";
+        QTest::newRow("end answers") << "end@1=0x5A" << true << int(MessageKind::EndFrame) << -1 << 1
+                                     << int(FaultAction::Type::Answer) << 0x5A << 0 << false << "";
+        QTest::newRow("the last frame there can be") << "data#355=silent" << true << int(MessageKind::DataFrame) << 355
+                                                     << -1 << int(FaultAction::Type::Silence) << 0 << 0 << false << "";
+        QTest::newRow("a delay of one minute") << "access=0x07+60000ms" << true << int(MessageKind::AccessCommand) << -1
+                                               << -1 << int(FaultAction::Type::Answer) << 0x07 << 60000 << false << "";
+        QTest::newRow("unknown kind") << "flash=silent" << false << 0 << 0 << 0 << 0 << 0 << 0 << false << "not a fault rule";
+        QTest::newRow("byte too long") << "access=0x123" << false << 0 << 0 << 0 << 0 << 0 << 0 << false << "not a fault rule";
+        QTest::newRow("no action") << "access=" << false << 0 << 0 << 0 << 0 << 0 << 0 << false << "not a fault rule";
+        QTest::newRow("frame past the last") << "data#356=silent" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                             << "the last is 355";
+        QTest::newRow("frame number overflows") << "data#99999999999=silent" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                                << false << "data frame 99999999999 would never match";
+        QTest::newRow("frame number overflows 64 bits") << "data#99999999999999999999999=0x15" << false << 0 << 0 << 0
+                                                        << 0 << 0 << 0 << false << "would never match";
+        QTest::newRow("attempt 0") << "data#1@0=0x15" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                   << "attempts count from 1";
+        QTest::newRow("attempt overflows") << "access@99999999999=silent" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                           << false << "attempts count from 1";
+        QTest::newRow("delay over a minute") << "data=0xAA+60001ms" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                             << "over the limit";
+        QTest::newRow("delay overflows") << "data=0xAA+99999999999999999999ms" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                         << false << "over the limit";
+        QTest::newRow("numbered access") << "access#0=0x07" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                         << "only data frames have numbers";
+        QTest::newRow("numbered erase") << "erase#1=silent" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                        << "only data frames have numbers";
+        QTest::newRow("numbered end") << "end#3=hangup" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                      << "only data frames have numbers";
+        QTest::newRow("silent, then hang up") << "data=silent+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                              << "not a fault rule";
+        QTest::newRow("hang up twice") << "data=0xAA+hangup+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
+                                       << "not a fault rule";
+        QTest::newRow("hang up before the delay") << "data=0xAA+hangup+10ms" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                                  << false << "not a fault rule";
     }
 
     void faultRules()
@@ -116,22 +186,27 @@ private Q_SLOTS:
         QFETCH(bool, valid);
         QString error;
         const std::optional<FaultRule> rule = FaultPlan::parseRule(text, &error);
+        QFETCH(QString, why);
         QCOMPARE(rule.has_value(), valid);
         QCOMPARE(error.isEmpty(), valid);
-        if (!rule)
+        if (!rule) {
+            QVERIFY2(error.contains(why), qPrintable(error));
             return;
+        }
         QFETCH(int, kind);
         QFETCH(int, frame);
         QFETCH(int, attempt);
         QFETCH(int, type);
         QFETCH(int, byte);
         QFETCH(int, delay);
+        QFETCH(bool, hangUpAfter);
         QCOMPARE(int(rule->kind), kind);
         QCOMPARE(rule->frame, frame);
         QCOMPARE(rule->attempt, attempt);
         QCOMPARE(int(rule->action.type), type);
         QCOMPARE(int(rule->action.byte), byte);
         QCOMPARE(int(rule->action.delay.count()), delay);
+        QCOMPARE(rule->action.hangUpAfter, hangUpAfter);
     }
 
     void firstMatchingRuleWins()
@@ -170,6 +245,233 @@ private Q_SLOTS:
                 QTest::qWait(40);  // let it notice the hang-up before the next visit
         }
         QCOMPARE(sim.received(), hex("020131300A00030B").repeated(5));
+    }
+
+    void garbageKeepsTheDisplayBounded()
+    {
+        // A million bytes of noise: one log entry per run (a few at most, as a
+        // run is cut every kGarbageRunLimit), only the first bytes kept, the
+        // totals counted, received() capped, and the display still listens.
+        SimulatedDisplay sim;
+        const int fd = openToolSide(sim.devicePath());
+        QVERIFY(fd >= 0);
+        constexpr qint64 kNoise = 1'000'000;
+        const QByteArray chunk(10'000, char(0xFF));
+        QElapsedTimer clock;
+        clock.start();
+        for (qint64 sent = 0; sent < kNoise;) {
+            const ssize_t n = ::write(fd, chunk.constData(), size_t(qMin<qint64>(chunk.size(), kNoise - sent)));
+            QVERIFY(n > 0);
+            sent += n;
+        }
+        QVERIFY(sim.waitForBytes(kNoise, 30000));
+        const qint64 noiseMs = clock.elapsed();
+        const QByteArray packet = hex("020131300A00030B");
+        QCOMPARE(::write(fd, packet.constData(), size_t(packet.size())), ssize_t(packet.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.counters().of(MessageKind::ParameterPacket), 1, 5000);
+        ::close(fd);
+
+        const SimCounters counters = sim.counters();
+        QCOMPARE(counters.bytesReceived, kNoise + packet.size());
+        QCOMPARE(counters.garbageBytes, kNoise);
+        const qint64 runs = counters.of(MessageKind::Garbage);
+        QVERIFY2(runs >= 1 && runs <= 2 + noiseMs / SimulatedDisplay::kGarbageRunLimit.count(),
+                 qPrintable(QStringLiteral("%1 garbage entries in %2 ms").arg(runs).arg(noiseMs)));
+        QCOMPARE(counters.messages, runs + 1);
+
+        const QList<SimLogEntry> log = sim.log();
+        QCOMPARE(log.size(), counters.messages);
+        qint64 logged = 0;
+        for (const SimLogEntry &e : log) {
+            if (e.kind != MessageKind::Garbage)
+                continue;
+            QVERIFY(e.bytes.size() <= DisplayProtocol::kGarbageKept);
+            QVERIFY(e.bytes.startsWith(char(0xFF)));
+            logged += e.byteCount;
+        }
+        QCOMPARE(logged, kNoise);
+        QCOMPARE(log.constLast().kind, MessageKind::ParameterPacket);
+        QVERIFY(log.constLast().note.isEmpty());
+
+        const QByteArray received = sim.received();
+        QCOMPARE(received.size(), SimulatedDisplay::kReceivedCapacity);
+        QCOMPARE(received, QByteArray(SimulatedDisplay::kReceivedCapacity - packet.size(), char(0xFF)) + packet);
+    }
+
+    void theLogKeepsItsLastEntriesAndCountsThemAll()
+    {
+        SimulatedDisplay sim;
+        const int fd = openToolSide(sim.devicePath());
+        QVERIFY(fd >= 0);
+        constexpr int kPackets = SimulatedDisplay::kLogCapacity + 500;
+        const auto packet = [](int i) { return Hand::parameterPacket(0x31, quint8(i % 256), quint8(i / 256), 0x00); };
+        QByteArray all;
+        for (int i = 0; i < kPackets; ++i)
+            all += packet(i);
+        for (qsizetype sent = 0; sent < all.size();) {
+            const ssize_t n = ::write(fd, all.constData() + sent, size_t(all.size() - sent));
+            QVERIFY(n > 0);
+            sent += n;
+        }
+        QVERIFY(sim.waitForMessages(kPackets, 10000));
+        ::close(fd);
+
+        const QList<SimLogEntry> log = sim.log();
+        QCOMPARE(log.size(), SimulatedDisplay::kLogCapacity);
+        QCOMPARE(log.constFirst().bytes, packet(kPackets - SimulatedDisplay::kLogCapacity));
+        QCOMPARE(log.constLast().bytes, packet(kPackets - 1));
+        const SimCounters counters = sim.counters();
+        QCOMPARE(counters.messages, kPackets);
+        QCOMPARE(counters.of(MessageKind::ParameterPacket), kPackets);
+        QCOMPARE(counters.of(MessageKind::Garbage), 0);
+        QCOMPARE(counters.bytesReceived, all.size());
+        QCOMPARE(sim.received(), all);  // 12,000 bytes: under the cap, all kept
+    }
+
+    void pauseReadingHoldsTheBytesBack()
+    {
+        SimulatedDisplay sim;
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QElapsedTimer clock;
+        clock.start();
+        sim.pauseReading(300ms);
+        QVERIFY(link.write(hex("020131300A00030B")));
+        QTest::qWait(100);
+        QCOMPARE(sim.counters().bytesReceived, 0);
+        QVERIFY(sim.waitForMessages(1, 3000));
+        QVERIFY(clock.elapsed() >= 290);
+        QCOMPARE(sim.log().constFirst().kind, MessageKind::ParameterPacket);
+    }
+
+    void endRulesAct_data()
+    {
+        QTest::addColumn<QString>("rule");  // empty: a healthy display
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("hangsUp");
+        QTest::newRow("healthy: no answer") << "" << QByteArray() << false;
+        QTest::newRow("end=0x5A") << "end=0x5A" << hex("5A") << false;
+        QTest::newRow("end=hangup") << "end=hangup" << QByteArray() << true;
+        QTest::newRow("second end frame only") << "end@2=hangup" << QByteArray() << false;
+    }
+
+    void endRulesAct()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, hangsUp);
+        SimulatedDisplay sim;
+        if (!rule.isEmpty()) {
+            QString error;
+            const std::optional<FaultRule> r = FaultPlan::parseRule(rule, &error);
+            QVERIFY2(r, qPrintable(error));
+            sim.setFaultPlan(FaultPlan{{*r}});
+        }
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
+        QCOMPARE(ask(link, Hand::eraseFrame()), hex("AA"));
+        QCOMPARE(ask(link, handFrame(0, 'e')), hex("AA"));
+        QSignalSpy lost(&link, &SerialLink::lineLost);
+        QVERIFY(link.write(Hand::endFrame()));
+        QVERIFY(sim.waitForMessages(4));
+        QTest::qWait(100);
+        QCOMPARE(link.takeInput(), answer);
+        QCOMPARE(lost.count(), hangsUp ? 1 : 0);
+        QCOMPARE(link.isOpen(), !hangsUp);
+        const SimLogEntry end = sim.log().constLast();
+        QCOMPARE(end.kind, MessageKind::EndFrame);
+        QCOMPARE(end.attempt, 1);
+        QCOMPARE(end.note.contains(QLatin1String("hung up")), hangsUp);
+        QCOMPARE(sim.endFrames(), 1);
+    }
+
+    void answerThenHangUp()
+    {
+        // The display takes frame 1 and answers it; then the cable is pulled:
+        // the tool gets the answer, the display hears nothing more.
+        SimulatedDisplay sim;
+        QString error;
+        sim.setFaultPlan(FaultPlan{{*FaultPlan::parseRule(QStringLiteral("data#1=0xAA+hangup"), &error)}});
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QSignalSpy lost(&link, &SerialLink::lineLost);
+        QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
+        QCOMPARE(ask(link, Hand::eraseFrame()), hex("AA"));
+        QCOMPARE(ask(link, handFrame(0, 'a')), hex("AA"));
+        QCOMPARE(ask(link, handFrame(184, 'b')), hex("AA"));
+        QVERIFY(link.write(Hand::endFrame()));  // before the line dies: nobody hears it
+        QVERIFY(lost.wait(2000));
+        QVERIFY(!link.isOpen());
+        QTest::qWait(50);
+        QCOMPARE(sim.endFrames(), 0);
+        QCOMPARE(sim.counters().of(MessageKind::EndFrame), 0);
+        QCOMPARE(sim.image(), QByteArray(184, 'a') + QByteArray(184, 'b'));  // both frames accepted
+        const SimLogEntry last = sim.log().constLast();
+        QCOMPARE(last.kind, MessageKind::DataFrame);
+        QCOMPARE(last.frame, 1);
+        QCOMPARE(last.answer, std::optional<quint8>(0xAA));
+        QVERIFY2(last.note.contains(QLatin1String("hangs up after the answer")), qPrintable(last.note));
+    }
+
+    void lineSettingsAreReadFromTheLine()
+    {
+        SimulatedDisplay sim;
+        const int fd = openToolSide(sim.devicePath());
+        QVERIFY(fd >= 0);
+        termios t{};
+        QCOMPARE(::tcgetattr(fd, &t), 0);
+        ::cfsetspeed(&t, B4800);
+        t.c_cflag |= CSTOPB | CRTSCTS;
+        t.c_iflag |= IXON | IXOFF;
+        QCOMPARE(::tcsetattr(fd, TCSANOW, &t), 0);
+        const QByteArray packet = hex("020131300A00030B");
+        QCOMPARE(::write(fd, packet.constData(), size_t(packet.size())), ssize_t(packet.size()));
+        QVERIFY(sim.waitForMessages(1));
+        const SimLogEntry e = sim.log().constFirst();
+        const SimLineSettings expected{4800, 8, 'N', 2, true, true, true};
+        QCOMPARE(e.line, expected);
+        QVERIFY(e.lineAsRead);
+        QCOMPARE(e.line.toString(), QStringLiteral("4800,N,8,2 rts/cts ixon ixoff"));
+        QCOMPARE(sim.line(), expected);
+        QCOMPARE(sim.lineSpeed(), 4800);
+        QVERIFY(!wrongLineSettings(sim.log(), 4800).isEmpty());
+        ::close(fd);
+    }
+
+    void settingsSeenWhileOpenOutliveTheClose()
+    {
+        // The tool's port restores the pty's own settings when it closes,
+        // often before the display has read the last message: that message
+        // carries the settings last seen while the tool had the line open.
+        SimulatedDisplay sim;
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("2400,N,8,1")));
+        QVERIFY(link.write(hex("020131300A00030B")));
+        QVERIFY(sim.waitForMessages(1));
+        QVERIFY(sim.log().constFirst().lineAsRead);
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(link.write(hex("02800381")));
+            link.close();
+            QVERIFY(sim.waitForMessages(2 + i));
+            QVERIFY(!link.open(sim.devicePath(), QStringLiteral("2400,N,8,1")));
+        }
+        link.close();
+        const QString wrong = wrongLineSettings(sim.log(), 2400);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QTest::qWait(50);
+        QCOMPARE(sim.lineSpeed(), 2400);
+    }
+
+private:
+    // Writes a message and returns the first chunk of the answer (empty after 2 s).
+    static QByteArray ask(SerialLink &link, const QByteArray &message)
+    {
+        link.dropInput();
+        if (!link.write(message))
+            return {};
+        [[maybe_unused]] const bool arrived = QTest::qWaitFor([&] { return link.bytesAvailable() > 0 || !link.isOpen(); }, 2000);
+        return link.takeInput();
     }
 };
 

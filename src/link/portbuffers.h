@@ -14,3 +14,7 @@ void dropReceived(QSerialPort &port);
 
 // Drops what is queued and not yet sent, without aborting a write under way.
 void dropUnsent(QSerialPort &port);
+
+// After a write error with bytes still queued: true if the line is there and
+// only cannot take more bytes yet, false if it is gone (hung up, unplugged).
+bool lineIsOnlyFull(QSerialPort &port);

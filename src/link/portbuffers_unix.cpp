@@ -3,6 +3,7 @@
 #include <QSerialPort>
 
 #include <cerrno>
+#include <poll.h>
 #include <termios.h>
 
 bool drainToWire(QSerialPort &port)
@@ -27,4 +28,13 @@ void dropReceived(QSerialPort &port)
 void dropUnsent(QSerialPort &port)
 {
     port.clear(QSerialPort::Output);
+}
+
+bool lineIsOnlyFull(QSerialPort &port)
+{
+    // A pulled cable or a hung-up pty shows as hang-up or error on poll; a
+    // line whose buffer is full (EAGAIN) does not.
+    const int fd = int(port.handle());
+    pollfd p{fd, POLLOUT, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }

@@ -33,3 +33,9 @@ void dropUnsent(QSerialPort &port)
     if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
         ::PurgeComm(handle, PURGE_TXCLEAR);
 }
+
+bool lineIsOnlyFull(QSerialPort &)
+{
+    // Overlapped writes never fail for a full buffer: an error is an error.
+    return false;
+}

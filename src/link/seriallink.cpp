@@ -94,13 +94,11 @@ bool SerialLink::write(const QByteArray &message)
     if (!m_port.isOpen())
         return false;
     dropUnsent(m_port);
-    if (m_port.write(message) != message.size())
-        return false;
-    // Hands the bytes to the driver now; a dead line shows up here as an error.
-    m_port.flush();
-    if (m_lost)
+    if (!m_port.isOpen() || m_port.write(message) != message.size())
         return false;
     Q_EMIT traffic(true, message);
+    // Hands the bytes to the driver now; a dead line shows up here as an error.
+    m_port.flush();
     return !m_lost;
 }
 
@@ -154,6 +152,15 @@ void SerialLink::onError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_port.isOpen())
         return;
+    // A write the line cannot take yet (its buffer is full) comes as a
+    // ResourceError too, like a pulled cable. The bytes stay queued in the
+    // port and go out with the next write or the drain; closing here would
+    // throw them away.
+    if ((error == QSerialPort::ResourceError || error == QSerialPort::WriteError) && m_port.bytesToWrite() > 0
+        && lineIsOnlyFull(m_port)) {
+        m_port.clearError();
+        return;
+    }
     // A hung-up line repeats its read error at full speed until the port is
     // closed, so close at once and tell whoever waits.
     const QString why = m_port.errorString();

@@ -6,11 +6,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +48,8 @@ QString describe(const SimLogEntry &e)
         break;
     case MessageKind::Garbage:
         text += QStringLiteral(": %1").arg(QString::fromLatin1(e.bytes.toHex(' ')));
+        if (e.byteCount > e.bytes.size())
+            text += QStringLiteral(" ... (%1 bytes in all)").arg(e.byteCount);
         break;
     default:
         break;
@@ -52,6 +59,48 @@ QString describe(const SimLogEntry &e)
     if (e.answer)
         text += QStringLiteral(" -> 0x") + QString::number(*e.answer, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     return text;
+}
+
+// The image as received is whole 184-byte blocks, the last one padded with
+// zeros; without those zeros it is what a file that does not end in zero
+// bytes held, so its hash can be compared with sha256sum of that file.
+QString describeImage(const QByteArray &image)
+{
+    qsizetype end = image.size();
+    while (end > 0 && image.at(end - 1) == '\0')
+        --end;
+    const QByteArrayView trimmed = QByteArrayView(image).first(end);
+    const auto sha = [](QByteArrayView bytes) {
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    };
+    return QStringLiteral("image: %1 bytes received (padded to whole blocks), sha256 %2; "
+                          "without trailing zeros: %3 bytes, sha256 %4")
+        .arg(image.size())
+        .arg(sha(image))
+        .arg(end)
+        .arg(sha(trimmed));
+}
+
+// Why the image could not be saved at PATH, checked before any download
+// rather than after one; nullopt if it can be.
+std::optional<QString> unsaveable(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.isDir())
+        return QStringLiteral("%1 is a directory").arg(path);
+    const QString dir = file.absolutePath();
+    if (!QFileInfo(dir).isDir())
+        return QStringLiteral("directory %1 does not exist").arg(dir);
+    if (file.exists() ? ::access(QFile::encodeName(path).constData(), W_OK) != 0
+                      : ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+    return std::nullopt;
+}
+
+int usageError(const QString &why)
+{
+    std::fprintf(stderr, "custdisp-sim: %s\nTry 'custdisp-sim --help'.\n", qPrintable(why));
+    return 2;
 }
 
 int g_stopPipe[2] = {-1, -1};
@@ -74,27 +123,47 @@ int main(int argc, char *argv[])
         "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
         "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
         "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
-        "ACTION silent|hangup|0xNN[+Nms]; the first matching rule wins.\n"
-        "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup"));
+        "FRAME 0..355 (data only), ATTEMPT from 1, ACTION silent|hangup|0xNN[+Nms][+hangup]\n"
+        "(a delay of at most 60000 ms; +hangup: answer, then close the line);\n"
+        "the first matching rule wins.\n"
+        "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
+        "          data#2=0xAA+hangup  end=hangup\n\n"
+        "At an end frame it prints the image as received (whole 184-byte blocks,\n"
+        "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
+        "Exit code 2: a usage error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Misbehave by this rule (repeatable)."),
                                    QStringLiteral("RULE"));
     const QCommandLineOption pace(QStringLiteral("pace"), QStringLiteral("Answer only after the bytes would have crossed a real line."));
-    const QCommandLineOption save(QStringLiteral("save-image"), QStringLiteral("Write the rebuilt image here at every end frame."),
+    const QCommandLineOption save(QStringLiteral("save-image"), QStringLiteral("Write the image as received (whole 184-byte blocks) here at every end frame."),
                                   QStringLiteral("FILE"));
     parser.addOptions({fault, pace, save});
-    parser.process(app);
+    // parse(), not process(): process() ends a usage error with exit code 1.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1': custdisp-sim takes options only")
+                              .arg(parser.positionalArguments().constFirst()));
 
     FaultPlan plan;
     for (const QString &rule : parser.values(fault)) {
         QString error;
         const std::optional<FaultRule> r = FaultPlan::parseRule(rule, &error);
-        if (!r) {
-            std::fprintf(stderr, "custdisp-sim: %s\n", qPrintable(error));
-            return 2;
-        }
+        if (!r)
+            return usageError(error);
         plan.rules.append(*r);
+    }
+    const QString imageFile = parser.value(save);
+    if (parser.isSet(save)) {
+        if (imageFile.isEmpty())
+            return usageError(QStringLiteral("--save-image needs a file name"));
+        if (const std::optional<QString> why = unsaveable(imageFile))
+            return usageError(QStringLiteral("--save-image: %1").arg(*why));
     }
 
     SimulatedDisplay display;
@@ -104,13 +173,16 @@ int main(int argc, char *argv[])
     }
     display.setFaultPlan(plan);
     display.setPacing(parser.isSet(pace));
-    const QString imageFile = parser.value(save);
-    display.setObserver([&display, imageFile](const SimLogEntry &e) {
+    display.setObserver([&display, imageFile, shownLine = SimLineSettings()](const SimLogEntry &e) mutable {
+        // The line settings, whenever they differ from those last shown.
+        if (e.line.baud > 0 && e.line != shownLine) {
+            shownLine = e.line;
+            std::printf("line: %s\n", qPrintable(shownLine.toString()));
+        }
         std::printf("%s\n", qPrintable(describe(e)));
         if (e.kind == MessageKind::EndFrame) {
             const QByteArray image = display.image();
-            std::printf("image: %lld bytes, sha256 %s\n", static_cast<long long>(image.size()),
-                        QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex().constData());
+            std::printf("%s\n", qPrintable(describeImage(image)));
             if (!imageFile.isEmpty()) {
                 QFile f(imageFile);
                 if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(image) != image.size())

@@ -19,9 +19,28 @@ quint8 xorOf(QByteArrayView bytes)
     return x;
 }
 
+ParsedMessage message(MessageKind kind, QByteArray bytes, QString problem = {})
+{
+    const qsizetype size = bytes.size();
+    return ParsedMessage{kind, std::move(bytes), std::move(problem), -1, -1, {}, size};
+}
+
+// Garbage keeps only the first few of its bytes; its size counts them all.
+ParsedMessage garbage(QByteArrayView bytes, QString problem)
+{
+    return ParsedMessage{MessageKind::Garbage, bytes.first(qMin(bytes.size(), DisplayProtocol::kGarbageKept)).toByteArray(),
+                         std::move(problem), -1, -1, {}, bytes.size()};
+}
+
+// A byte that may begin a message outside firmware mode.
+bool beginsAMessage(char c)
+{
+    return c == kStx || c == kAccess[0];
+}
+
 ParsedMessage parameterPacket(QByteArray bytes)
 {
-    ParsedMessage m{MessageKind::ParameterPacket, bytes, {}, -1, -1, {}};
+    ParsedMessage m = message(MessageKind::ParameterPacket, bytes);
     if (bytes[6] != kEtx)
         m.problem = QStringLiteral("no end byte at offset 6");
     else if (xorOf(bytes.first(7)) != quint8(bytes[7]))
@@ -35,7 +54,7 @@ ParsedMessage dataFrame(QByteArray bytes)
 {
     const auto at = [&](int i) { return int(quint8(bytes[i])); };
     ParsedMessage m{MessageKind::DataFrame, bytes, {}, at(1) * 256 + at(2), at(4) * 256 + at(3),
-                    bytes.mid(5, kBlock)};
+                    bytes.mid(5, kBlock), bytes.size()};
     if (m.end != m.start + int(kBlock) - 1)
         m.problem = QStringLiteral("end address %1 for start %2").arg(m.end).arg(m.start);
     else if (xorOf(QByteArrayView(bytes).sliced(1, 188)) != quint8(bytes[189]))
@@ -47,7 +66,7 @@ ParsedMessage dataFrame(QByteArray bytes)
 
 ParsedMessage plainFrame(MessageKind kind, QByteArray bytes)
 {
-    ParsedMessage m{kind, bytes, {}, -1, -1, {}};
+    ParsedMessage m = message(kind, bytes);
     for (qsizetype i = 1; i < bytes.size(); ++i) {
         if (bytes[i] != 0) {
             m.problem = QStringLiteral("non-zero byte at offset %1").arg(i);
@@ -83,9 +102,30 @@ QList<ParsedMessage> DisplayProtocol::feed(QByteArrayView bytes)
 {
     m_buffer.append(bytes);
     QList<ParsedMessage> out;
-    while (std::optional<ParsedMessage> m = next())
-        out.append(*m);
+    while (std::optional<ParsedMessage> m = next()) {
+        // One report for a run of garbage with one cause.
+        if (m->kind == MessageKind::Garbage && !out.isEmpty() && out.last().kind == MessageKind::Garbage
+            && out.last().problem == m->problem) {
+            ParsedMessage &run = out.last();
+            run.size += m->size;
+            run.bytes.append(m->bytes.first(qMin(m->bytes.size(), kGarbageKept - run.bytes.size())));
+            continue;
+        }
+        out.append(std::move(*m));
+    }
     return out;
+}
+
+std::optional<ParsedMessage> DisplayProtocol::lineClosed()
+{
+    std::optional<ParsedMessage> rest;
+    if (!m_buffer.isEmpty())
+        rest = garbage(m_buffer, m_firmwareMode ? QStringLiteral("%1 of a %2-byte frame when the line closed")
+                                                      .arg(m_buffer.size())
+                                                      .arg(kFrameLength)
+                                                : QStringLiteral("unfinished message when the line closed"));
+    reset();
+    return rest;
 }
 
 std::optional<ParsedMessage> DisplayProtocol::next()
@@ -109,7 +149,7 @@ std::optional<ParsedMessage> DisplayProtocol::next()
             m_firmwareMode = false;
             return plainFrame(MessageKind::EndFrame, frame);
         default:
-            return ParsedMessage{MessageKind::Garbage, frame, QStringLiteral("unknown frame type"), -1, -1, {}};
+            return garbage(frame, QStringLiteral("unknown frame type"));
         }
     }
 
@@ -125,10 +165,8 @@ std::optional<ParsedMessage> DisplayProtocol::next()
             if (m_buffer.size() < kQueryLength)
                 return std::nullopt;
             QByteArray q = take(kQueryLength);
-            ParsedMessage m{MessageKind::VersionQuery, q, {}, -1, -1, {}};
-            if (q != QByteArray::fromHex("02800381"))
-                m.problem = QStringLiteral("malformed version query");
-            return m;
+            return message(MessageKind::VersionQuery, q,
+                           q == QByteArray::fromHex("02800381") ? QString() : QStringLiteral("malformed version query"));
         }
     } else if (m_buffer[0] == kAccess[0]) {
         const qsizetype n = qMin(m_buffer.size(), kAccess.size());
@@ -136,8 +174,15 @@ std::optional<ParsedMessage> DisplayProtocol::next()
             if (n < kAccess.size())
                 return std::nullopt;
             m_firmwareMode = true;
-            return ParsedMessage{MessageKind::AccessCommand, take(kAccess.size()), {}, -1, -1, {}};
+            return message(MessageKind::AccessCommand, take(kAccess.size()));
         }
     }
-    return ParsedMessage{MessageKind::Garbage, take(1), QStringLiteral("unexpected byte"), -1, -1, {}};
+    // The first byte begins no message; so do the bytes after it up to the
+    // next one that might.
+    qsizetype n = 1;
+    while (n < m_buffer.size() && !beginsAMessage(m_buffer[n]))
+        ++n;
+    const ParsedMessage run = garbage(QByteArrayView(m_buffer).first(n), QStringLiteral("unexpected bytes"));
+    m_buffer.remove(0, n);
+    return run;
 }

@@ -14,30 +14,68 @@ std::optional<FaultAction> FaultPlan::actionFor(MessageKind kind, int frame, int
 
 std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *error)
 {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^(access|erase|data|end)(?:#(\d+))?(?:@(\d+))?=(silent|hangup|0x[0-9a-f]{1,2})(?:\+(\d+)ms)?$)"),
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(access|erase|data|end)(?:#(\d+))?(?:@(\d+))?=)"
+                       R"((?:(silent|hangup)|0x([0-9a-f]{1,2})(?:\+(\d+)ms)?(\+hangup)?)$)"),
         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = form.match(text.trimmed());
+    const QString rule = text.trimmed();
+    const auto refuse = [&](const QString &why) -> std::optional<FaultRule> {
+        *error = QStringLiteral("fault rule '%1': %2").arg(rule, why);
+        return std::nullopt;
+    };
+    const QRegularExpressionMatch m = form.match(rule);
     if (!m.hasMatch()) {
-        *error = QStringLiteral("'%1' is not a fault rule (KIND[#FRAME][@ATTEMPT]=silent|hangup|0xNN[+Nms])")
+        *error = QStringLiteral("'%1' is not a fault rule (KIND[#FRAME][@ATTEMPT]=silent|hangup|0xNN[+Nms][+hangup])")
                      .arg(text);
         return std::nullopt;
     }
-    FaultRule rule;
+
+    FaultRule result;
     const QString kind = m.captured(1).toLower();
-    rule.kind = kind == QLatin1String("access") ? MessageKind::AccessCommand
-                : kind == QLatin1String("erase") ? MessageKind::EraseFrame
-                : kind == QLatin1String("data")  ? MessageKind::DataFrame
-                                                 : MessageKind::EndFrame;
-    rule.frame = m.captured(2).isEmpty() ? -1 : m.captured(2).toInt();
-    rule.attempt = m.captured(3).isEmpty() ? -1 : m.captured(3).toInt();
-    const QString action = m.captured(4).toLower();
-    if (action == QLatin1String("silent"))
-        rule.action = FaultAction::silence();
-    else if (action == QLatin1String("hangup"))
-        rule.action = FaultAction::hangUp();
-    else
-        rule.action = FaultAction::answer(quint8(action.mid(2).toUInt(nullptr, 16)),
-                                          std::chrono::milliseconds(m.captured(5).toInt()));
-    return rule;
+    result.kind = kind == QLatin1String("access") ? MessageKind::AccessCommand
+                  : kind == QLatin1String("erase") ? MessageKind::EraseFrame
+                  : kind == QLatin1String("data")  ? MessageKind::DataFrame
+                                                   : MessageKind::EndFrame;
+    if (m.hasCaptured(2)) {
+        if (result.kind != MessageKind::DataFrame)
+            return refuse(QStringLiteral("only data frames have numbers; %1 would never match").arg(kind));
+        bool ok = false;
+        const qlonglong frame = m.captured(2).toLongLong(&ok);
+        if (!ok || frame > kLastFrame)
+            return refuse(QStringLiteral("data frame %1 would never match: frames count from 0 and the last is %2 "
+                                         "(%3 frames of %4 bytes fill the 16-bit addresses)")
+                              .arg(m.captured(2))
+                              .arg(kLastFrame)
+                              .arg(kLastFrame + 1)
+                              .arg(kBlock));
+        result.frame = int(frame);
+    }
+    if (m.hasCaptured(3)) {
+        bool ok = false;
+        const int attempt = m.captured(3).toInt(&ok);
+        if (!ok || attempt < 1)
+            return refuse(QStringLiteral("attempt %1 would never match: attempts count from 1").arg(m.captured(3)));
+        result.attempt = attempt;
+    }
+
+    const QString fixed = m.captured(4).toLower();
+    if (fixed == QLatin1String("silent")) {
+        result.action = FaultAction::silence();
+    } else if (fixed == QLatin1String("hangup")) {
+        result.action = FaultAction::hangUp();
+    } else {
+        std::chrono::milliseconds delay{0};
+        if (m.hasCaptured(6)) {
+            bool ok = false;
+            const qlonglong ms = m.captured(6).toLongLong(&ok);
+            if (!ok || ms > kMaxDelay.count())
+                return refuse(QStringLiteral("a delay of %1 ms is over the limit of %2 ms (one minute)")
+                                  .arg(m.captured(6))
+                                  .arg(kMaxDelay.count()));
+            delay = std::chrono::milliseconds(ms);
+        }
+        const auto byte = quint8(m.captured(5).toUInt(nullptr, 16));
+        result.action = m.hasCaptured(7) ? FaultAction::answerThenHangUp(byte, delay) : FaultAction::answer(byte, delay);
+    }
+    return result;
 }

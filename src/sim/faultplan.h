@@ -14,10 +14,14 @@ struct FaultAction {
     Type type = Type::Answer;
     quint8 byte = 0;                        // the answer, for Type::Answer
     std::chrono::milliseconds delay{0};     // before the answer goes out
+    bool hangUpAfter = false;               // Type::Answer: close the line once the answer is out
 
-    static FaultAction answer(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d}; }
-    static FaultAction silence() { return {Type::Silence, 0, {}}; }
-    static FaultAction hangUp() { return {Type::HangUp, 0, {}}; }
+    static FaultAction answer(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, false}; }
+    // Answers, then closes the line as a pulled cable would: the tool gets the
+    // answer, the display hears nothing after the message.
+    static FaultAction answerThenHangUp(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, true}; }
+    static FaultAction silence() { return {Type::Silence, 0, {}, false}; }
+    static FaultAction hangUp() { return {Type::HangUp, 0, {}, false}; }
     bool operator==(const FaultAction &) const = default;
 };
 
@@ -32,12 +36,21 @@ struct FaultRule {
 // How the simulated display misbehaves. The first matching rule wins; with no
 // match it behaves as a healthy display.
 struct FaultPlan {
+    // Data frames are numbered from 0; the last one whose 16-bit end address
+    // still fits is 355 (start 65320, end 65503): 356 frames at most.
+    static constexpr int kBlock = 184;
+    static constexpr int kLastFrame = (0xFFFF - (kBlock - 1)) / kBlock;
+    static constexpr std::chrono::milliseconds kMaxDelay{60'000};
+
     QList<FaultRule> rules;
 
     std::optional<FaultAction> actionFor(MessageKind kind, int frame, int attempt) const;
 
     // One rule as text: KIND[#FRAME][@ATTEMPT]=ACTION, where KIND is access,
-    // erase, data or end, and ACTION is silent, hangup or a byte in hex
-    // (0x1B), optionally followed by +MILLISECONDSms. Example: data#3@1=silent
+    // erase, data or end; FRAME (data only) is 0..355; ATTEMPT is 1 or more;
+    // ACTION is silent, hangup, or a byte in hex (0x1B) optionally followed by
+    // +MILLISECONDSms (at most 60000) and then by +hangup (answer, then close
+    // the line). Example: data#3@1=silent, data#2=0xAA+hangup.
+    // A rule that could never match is refused, with the reason in *error.
     static std::optional<FaultRule> parseRule(const QString &text, QString *error);
 };

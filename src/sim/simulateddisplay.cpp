@@ -32,7 +32,47 @@ int baudOf(speed_t s)
     default: return 0;
     }
 }
+
+SimLineSettings settingsOf(const termios &t)
+{
+    SimLineSettings s;
+    s.baud = baudOf(cfgetospeed(&t));
+    switch (t.c_cflag & CSIZE) {
+    case CS5: s.dataBits = 5; break;
+    case CS6: s.dataBits = 6; break;
+    case CS7: s.dataBits = 7; break;
+    default: s.dataBits = 8; break;
+    }
+    if (!(t.c_cflag & PARENB))
+        s.parity = 'N';
+    else if (t.c_cflag & CMSPAR)
+        s.parity = (t.c_cflag & PARODD) ? 'M' : 'S';
+    else
+        s.parity = (t.c_cflag & PARODD) ? 'O' : 'E';
+    s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    s.rtsCts = (t.c_cflag & CRTSCTS) != 0;
+    s.xonOutput = (t.c_iflag & IXON) != 0;
+    s.xoffInput = (t.c_iflag & IXOFF) != 0;
+    return s;
+}
+
+void addNote(QString &note, const QString &more)
+{
+    note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
+}
 }  // namespace
+
+QString SimLineSettings::toString() const
+{
+    QString s = QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QLatin1Char(parity)).arg(dataBits).arg(stopBits);
+    if (rtsCts)
+        s += QStringLiteral(" rts/cts");
+    if (xonOutput)
+        s += QStringLiteral(" ixon");
+    if (xoffInput)
+        s += QStringLiteral(" ixoff");
+    return s;
+}
 
 // Lives on the display's thread: reads the master side, runs the parser and
 // the answer policy, and writes answers.
@@ -47,9 +87,18 @@ public:
         m_reopenPoll = new QTimer(this);
         m_reopenPoll->setInterval(kHangUpPollMs);
         connect(m_reopenPoll, &QTimer::timeout, this, [this] { checkReopened(); });
+        m_garbageQuiet = new QTimer(this);
+        m_garbageQuiet->setSingleShot(true);
+        m_garbageQuiet->setInterval(SimulatedDisplay::kGarbageQuiet);
+        connect(m_garbageQuiet, &QTimer::timeout, this, [this] { endGarbageRun(); });
+        m_resume = new QTimer(this);
+        m_resume->setSingleShot(true);
+        m_resume->setTimerType(Qt::PreciseTimer);
+        connect(m_resume, &QTimer::timeout, this, [this] { resume(); });
         m_clock.start();
     }
 
+    // Closes the line for good.
     void stop()
     {
         // May run inside the notifier's own signal: disable it, never delete it here.
@@ -57,27 +106,53 @@ public:
             m_notifier->setEnabled(false);
         if (m_reopenPoll)
             m_reopenPoll->stop();
+        if (m_resume)
+            m_resume->stop();
+        endGarbageRun();
+        m_protocol.reset();
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
     }
 
+    void pause(std::chrono::milliseconds duration)
+    {
+        if (m_fd < 0 || m_deaf)
+            return;
+        m_paused = true;
+        m_notifier->setEnabled(false);
+        m_reopenPoll->stop();
+        m_resume->start(duration);
+    }
+
 private:
+    void resume()
+    {
+        m_paused = false;
+        if (m_fd < 0 || m_deaf)
+            return;
+        m_notifier->setEnabled(true);
+        readLine();
+    }
+
     // The tool closed its side: once its last bytes are read, reads fail with
     // EIO and poll reports HUP until it opens the line again. Listening then
     // would spin, so look every few milliseconds instead.
     void readLine()
     {
+        if (m_paused || m_deaf || m_fd < 0)
+            return;
         if (readAvailable() == ReadEnd::HungUp) {
             m_notifier->setEnabled(false);
-            m_protocol.reset();
-            m_reopenPoll->start();
+            lineClosed();
+            if (m_fd >= 0)
+                m_reopenPoll->start();
         }
     }
 
     void checkReopened()
     {
-        if (m_fd < 0) {
+        if (m_fd < 0 || m_paused || m_deaf) {
             m_reopenPoll->stop();
             return;
         }
@@ -91,16 +166,25 @@ private:
         }
         // Bytes written by a short visit (open, write, close) between two looks.
         if (readAvailable() == ReadEnd::HungUp)
-            m_protocol.reset();
+            lineClosed();
+    }
+
+    // What an unfinished message left is reported, then dropped.
+    void lineClosed()
+    {
+        if (std::optional<ParsedMessage> rest = m_protocol.lineClosed())
+            addGarbage(*rest);
+        endGarbageRun();
     }
 
     enum class ReadEnd { Drained, HungUp };
     ReadEnd readAvailable()
     {
         char buf[4096];
-        while (m_fd >= 0) {
+        while (m_fd >= 0 && !m_deaf && !m_paused) {
             const ssize_t n = ::read(m_fd, buf, sizeof buf);
             if (n > 0) {
+                sampleLine();
                 heard(QByteArray(buf, n));
                 continue;
             }
@@ -111,47 +195,122 @@ private:
         return ReadEnd::Drained;
     }
 
-    int lineSpeed()
+    // On the master, tcgetattr reads the settings of the tool's side. Once the
+    // tool has closed it (or before it has set it up) they read back as the
+    // pty's own settings, in canonical mode, which no serial tool uses: keep
+    // the last settings seen while the tool had the line open then.
+    void sampleLine()
     {
         termios t{};
-        // On the master this reads the settings the tool gave its side.
-        if (m_fd < 0 || ::tcgetattr(m_fd, &t) != 0)
-            return 0;
-        return baudOf(cfgetospeed(&t));
+        pollfd p{m_fd, POLLIN, 0};
+        const bool toolOpen = ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+        m_lineAsRead = toolOpen && ::tcgetattr(m_fd, &t) == 0 && !(t.c_lflag & ICANON);
+        if (m_lineAsRead)
+            m_line = settingsOf(t);
     }
 
     void heard(const QByteArray &bytes)
     {
-        const int baud = lineSpeed();
         bool pacing = false;
         {
             QMutexLocker lock(&m_display.m_mutex);
-            m_display.m_shared.received.append(bytes);
-            // Once the tool has closed its side the settings read back as the
-            // pty's defaults; keep the last speed it really used.
-            if (baud > 0 && m_notifier && m_notifier->isEnabled())
-                m_display.m_shared.lineSpeed = baud;
+            QByteArray &received = m_display.m_shared.received;
+            received.append(bytes);
+            if (received.size() > SimulatedDisplay::kReceivedCapacity)
+                received.remove(0, received.size() - SimulatedDisplay::kReceivedCapacity);
+            m_display.m_shared.counters.bytesReceived += bytes.size();
+            if (m_lineAsRead)
+                m_display.m_shared.line = m_line;
             pacing = m_display.m_shared.pacing;
         }
         m_display.m_changed.wakeAll();
 
         // The bytes reach a real display one after another at the line speed.
         const double now = double(m_clock.nsecsElapsed()) / 1e6;
-        m_byteMs = (pacing && baud > 0) ? 10.0 * 1000.0 / baud : 0.0;
+        m_byteMs = (pacing && m_line.baud > 0) ? 10.0 * 1000.0 / m_line.baud : 0.0;
         m_lineFreeAt = qMax(now, m_lineFreeAt) + m_byteMs * double(bytes.size());
         m_answerAfterMs = m_lineFreeAt - now;
 
-        for (const ParsedMessage &m : m_protocol.feed(bytes))
+        for (const ParsedMessage &m : m_protocol.feed(bytes)) {
+            if (m_fd < 0 || m_deaf)
+                break;  // hung up: nothing after that message reaches the display
             handle(m);
+        }
     }
 
-    void handle(const ParsedMessage &m)
+    SimLogEntry entryFor(const ParsedMessage &m) const
     {
         SimLogEntry entry;
         entry.atMs = m_display.m_clock.elapsed();
         entry.kind = m.kind;
         entry.bytes = m.bytes;
+        entry.byteCount = m.size;
         entry.note = m.problem;
+        entry.line = m_line;
+        entry.lineAsRead = m_lineAsRead;
+        return entry;
+    }
+
+    // Garbage comes in runs, read in chunks: one entry for the whole run.
+    void addGarbage(const ParsedMessage &m)
+    {
+        {
+            QMutexLocker lock(&m_display.m_mutex);
+            m_display.m_shared.counters.garbageBytes += m.size;
+        }
+        if (!m_garbageRun) {
+            m_garbageRun = entryFor(m);
+        } else {
+            SimLogEntry &run = *m_garbageRun;
+            run.byteCount += m.size;
+            run.bytes.append(m.bytes.first(qMin(m.bytes.size(), DisplayProtocol::kGarbageKept - run.bytes.size())));
+            if (!run.note.contains(m.problem))
+                addNote(run.note, m.problem);
+        }
+        if (m_display.m_clock.elapsed() - m_garbageRun->atMs >= SimulatedDisplay::kGarbageRunLimit.count())
+            endGarbageRun();
+        else
+            m_garbageQuiet->start();
+    }
+
+    void endGarbageRun()
+    {
+        if (m_garbageQuiet)
+            m_garbageQuiet->stop();
+        if (!m_garbageRun)
+            return;
+        SimLogEntry run = std::move(*m_garbageRun);
+        m_garbageRun.reset();
+        record(run);
+    }
+
+    void record(const SimLogEntry &entry)
+    {
+        std::function<void(const SimLogEntry &)> observer;
+        {
+            QMutexLocker lock(&m_display.m_mutex);
+            QList<SimLogEntry> &log = m_display.m_shared.log;
+            log.append(entry);
+            if (log.size() > SimulatedDisplay::kLogCapacity)
+                log.removeFirst();
+            SimCounters &counters = m_display.m_shared.counters;
+            ++counters.messages;
+            ++counters.byKind[std::size_t(entry.kind)];
+            observer = m_display.m_shared.observer;
+        }
+        m_display.m_changed.wakeAll();
+        if (observer)
+            observer(entry);
+    }
+
+    void handle(const ParsedMessage &m)
+    {
+        if (m.kind == MessageKind::Garbage) {
+            addGarbage(m);
+            return;
+        }
+        endGarbageRun();
+        SimLogEntry entry = entryFor(m);
         std::optional<FaultAction> action;
 
         switch (m.kind) {
@@ -164,11 +323,12 @@ private:
             break;
         case MessageKind::VersionQuery:
             if (m.ok())
-                sendLater(SimulatedDisplay::kVersionText, {});
+                sendLater(SimulatedDisplay::kVersionText, {}, false);
             break;
         case MessageKind::AccessCommand:
             entry.attempt = m_accessAttempts = m_accessAttempts + 1;
             m_eraseAttempts = 0;
+            m_endAttempts = 0;
             m_expectedStart = 0;
             m_lastStart = -1;
             action = planned(m.kind, -1, entry.attempt).value_or(FaultAction::answer(kAccessAccepted));
@@ -177,7 +337,7 @@ private:
             entry.attempt = ++m_eraseAttempts;
             action = m.ok() ? planned(m.kind, -1, entry.attempt).value_or(FaultAction::answer(kFrameAccepted))
                             : FaultAction::answer(SimulatedDisplay::kFrameRefused);
-            if (action == FaultAction::answer(kFrameAccepted)) {
+            if (accepts(*action)) {
                 QMutexLocker lock(&m_display.m_mutex);
                 m_display.m_shared.image.clear();
             }
@@ -187,11 +347,14 @@ private:
             break;
         case MessageKind::EndFrame:
             m_accessAttempts = 0;
+            entry.attempt = ++m_endAttempts;
             {
                 QMutexLocker lock(&m_display.m_mutex);
                 ++m_display.m_shared.endFrames;
-                entry.note = QStringLiteral("image of %1 bytes").arg(m_display.m_shared.image.size());
+                addNote(entry.note, QStringLiteral("image of %1 bytes").arg(m_display.m_shared.image.size()));
             }
+            // A healthy display says nothing to an end frame; the plan may.
+            action = planned(m.kind, -1, entry.attempt);
             break;
         case MessageKind::Garbage:
             break;
@@ -200,24 +363,25 @@ private:
         if (action) {
             if (action->type == FaultAction::Type::Answer)
                 entry.answer = action->byte;
-            else if (action->type == FaultAction::Type::HangUp)
-                entry.note = QStringLiteral("hung up");
+            if (action->type == FaultAction::Type::HangUp)
+                addNote(entry.note, QStringLiteral("hung up"));
+            else if (action->hangUpAfter)
+                addNote(entry.note, QStringLiteral("hangs up after the answer"));
         }
-        std::function<void(const SimLogEntry &)> observer;
-        {
-            QMutexLocker lock(&m_display.m_mutex);
-            m_display.m_shared.log.append(entry);
-            observer = m_display.m_shared.observer;
-        }
-        m_display.m_changed.wakeAll();
-        if (observer)
-            observer(entry);
+        record(entry);
 
         if (!action)
             return;
         switch (action->type) {
         case FaultAction::Type::Answer:
-            sendLater(QByteArray(1, char(action->byte)), action->delay);
+            if (action->hangUpAfter) {
+                // The cable is pulled: nothing after this message arrives.
+                m_deaf = true;
+                m_notifier->setEnabled(false);
+                m_reopenPoll->stop();
+                m_resume->stop();
+            }
+            sendLater(QByteArray(1, char(action->byte)), action->delay, action->hangUpAfter);
             break;
         case FaultAction::Type::Silence:
             break;
@@ -225,6 +389,11 @@ private:
             stop();
             break;
         }
+    }
+
+    static bool accepts(const FaultAction &action)
+    {
+        return action.type == FaultAction::Type::Answer && action.byte == kFrameAccepted;
     }
 
     FaultAction judgeDataFrame(const ParsedMessage &m, SimLogEntry &entry)
@@ -241,7 +410,7 @@ private:
         }
         const FaultAction action =
             planned(m.kind, entry.frame, entry.attempt).value_or(FaultAction::answer(kFrameAccepted));
-        if (action.type == FaultAction::Type::Answer && action.byte == kFrameAccepted) {
+        if (accepts(action)) {
             QMutexLocker lock(&m_display.m_mutex);
             QByteArray &image = m_display.m_shared.image;
             image.resize(m.start);  // frames come in order: this only ever grows it
@@ -257,15 +426,19 @@ private:
         return m_display.m_shared.plan.actionFor(kind, frame, attempt);
     }
 
-    void sendLater(const QByteArray &answer, std::chrono::milliseconds extra)
+    void sendLater(const QByteArray &answer, std::chrono::milliseconds extra, bool thenHangUp)
     {
         const double wait = m_answerAfterMs + m_byteMs * double(answer.size()) + double(extra.count());
         const int ms = int(wait + 0.5);
-        if (ms <= 0) {
+        const auto go = [this, answer, thenHangUp] {
             send(answer);
-            return;
-        }
-        QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, answer] { send(answer); });
+            if (thenHangUp)
+                QTimer::singleShot(SimulatedDisplay::kHangUpGrace, Qt::PreciseTimer, this, [this] { stop(); });
+        };
+        if (ms <= 0)
+            go();
+        else
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, go);
     }
 
     void send(const QByteArray &answer)
@@ -273,9 +446,14 @@ private:
         if (m_fd < 0)
             return;
         // With the tool's side closed the pty falls back to cooked mode and
-        // would echo the answer back to us; nobody is listening anyway.
+        // would echo the answer back to us; nobody is listening anyway. The
+        // line may also stay open in another program's hands with the pty's
+        // own settings back: echo on says the same.
         pollfd p{m_fd, POLLOUT, 0};
         if (::poll(&p, 1, 0) < 0 || (p.revents & POLLHUP))
+            return;
+        termios t{};
+        if (::tcgetattr(m_fd, &t) != 0 || (t.c_lflag & ECHO))
             return;
         // A lost answer is what a real line does too.
         [[maybe_unused]] const ssize_t n = ::write(m_fd, answer.constData(), size_t(answer.size()));
@@ -285,13 +463,21 @@ private:
     int m_fd;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_reopenPoll = nullptr;
+    QTimer *m_garbageQuiet = nullptr;
+    QTimer *m_resume = nullptr;
+    bool m_paused = false;
+    bool m_deaf = false;  // hanging up: it reads nothing more
     DisplayProtocol m_protocol;
+    std::optional<SimLogEntry> m_garbageRun;
+    SimLineSettings m_line;
+    bool m_lineAsRead = false;
     QElapsedTimer m_clock;
     double m_lineFreeAt = 0;
     double m_answerAfterMs = 0;
     double m_byteMs = 0;
     int m_accessAttempts = 0;
     int m_eraseAttempts = 0;
+    int m_endAttempts = 0;
     int m_dataAttempts = 0;
     int m_lastStart = -1;
     int m_expectedStart = 0;
@@ -358,10 +544,23 @@ void SimulatedDisplay::hangUp()
         QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->stop(); }, Qt::BlockingQueuedConnection);
 }
 
+void SimulatedDisplay::pauseReading(std::chrono::milliseconds duration)
+{
+    if (m_engine)
+        QMetaObject::invokeMethod(m_engine, [e = m_engine, duration] { e->pause(duration); },
+                                  Qt::BlockingQueuedConnection);
+}
+
 QList<SimLogEntry> SimulatedDisplay::log() const
 {
     QMutexLocker lock(&m_mutex);
     return m_shared.log;
+}
+
+SimCounters SimulatedDisplay::counters() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_shared.counters;
 }
 
 QByteArray SimulatedDisplay::received() const
@@ -391,7 +590,13 @@ int SimulatedDisplay::endFrames() const
 int SimulatedDisplay::lineSpeed() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_shared.lineSpeed;
+    return m_shared.line.baud;
+}
+
+SimLineSettings SimulatedDisplay::line() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_shared.line;
 }
 
 bool SimulatedDisplay::waitFor(const std::function<bool()> &done, int timeoutMs) const
@@ -407,10 +612,10 @@ bool SimulatedDisplay::waitFor(const std::function<bool()> &done, int timeoutMs)
 
 bool SimulatedDisplay::waitForMessages(int count, int timeoutMs) const
 {
-    return waitFor([&] { return m_shared.log.size() >= count; }, timeoutMs);
+    return waitFor([&] { return m_shared.counters.messages >= count; }, timeoutMs);
 }
 
 bool SimulatedDisplay::waitForBytes(qsizetype count, int timeoutMs) const
 {
-    return waitFor([&] { return m_shared.received.size() >= count; }, timeoutMs);
+    return waitFor([&] { return m_shared.counters.bytesReceived >= count; }, timeoutMs);
 }

@@ -1,0 +1,295 @@
+// The real custdisp-sim binary, driven through its pseudo-terminal.
+#include "link/seriallink.h"
+#include "simsupport.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A running custdisp-sim: its device path and everything it printed after it.
+struct SimProgram {
+    QProcess process;
+    QString device;
+    QString out;
+
+    explicit SimProgram(const QStringList &args = {})
+    {
+        process.start(QStringLiteral(CUSTDISP_SIM), args);
+        if (process.waitForReadyRead(5000))
+            device = QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+    ~SimProgram()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // Waits until the output holds `text`.
+    bool waitFor(const QString &text, int timeoutMs = 5000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            out += QString::fromLocal8Bit(process.readAllStandardOutput());
+            if (out.contains(text))
+                return true;
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return false;
+            process.waitForReadyRead(50);
+        }
+    }
+};
+
+struct Exit {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Exit runToTheEnd(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(CUSTDISP_SIM), args);
+    Exit e;
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished();
+        return e;
+    }
+    e.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    e.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    e.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return e;
+}
+
+// Writes a message and returns the first chunk of the answer (empty after 2 s).
+QByteArray ask(SerialLink &link, const QByteArray &message)
+{
+    link.dropInput();
+    if (!link.write(message))
+        return {};
+    [[maybe_unused]] const bool arrived =
+        QTest::qWaitFor([&] { return link.bytesAvailable() > 0 || !link.isOpen(); }, 2000);
+    return link.takeInput();
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+}  // namespace
+
+class TestSimProgram : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+    // Access, erase and the data frames of `image`, each answered as a healthy
+    // display answers; false at the first other answer.
+    static bool sendFrames(SerialLink &link, const QByteArray &image)
+    {
+        if (ask(link, Hand::accessCommand()) != hex("07") || ask(link, Hand::eraseFrame()) != hex("AA"))
+            return false;
+        for (qsizetype start = 0; start < image.size(); start += 184) {
+            if (ask(link, Hand::dataFrame(int(start), image.mid(start, 184))) != hex("AA"))
+                return false;
+        }
+        return true;
+    }
+
+private Q_SLOTS:
+    void usageErrorsExitWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("why");  // part of what it says on stderr
+        const QString dir = m_dir.path();
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << "Unknown option 'bogus'";
+        QTest::newRow("missing value") << QStringList{"--fault"} << "Missing value after '--fault'";
+        QTest::newRow("an argument") << QStringList{"extra"} << "unexpected argument 'extra'";
+        QTest::newRow("arguments after options") << QStringList{"--pace", "a", "b"} << "unexpected argument 'a'";
+        QTest::newRow("not a rule") << QStringList{"--fault", "flash=silent"} << "not a fault rule";
+        QTest::newRow("frame number overflows") << QStringList{"--fault", "data#99999999999=silent"}
+                                                << "data frame 99999999999 would never match";
+        QTest::newRow("frame past the last") << QStringList{"--fault", "data#356=0x15"} << "the last is 355";
+        QTest::newRow("attempt 0") << QStringList{"--fault", "data@0=silent"} << "attempts count from 1";
+        QTest::newRow("delay over a minute") << QStringList{"--fault", "access=0x07+60001ms"} << "over the limit";
+        QTest::newRow("numbered end") << QStringList{"--fault", "end#1=hangup"} << "only data frames have numbers";
+        QTest::newRow("one bad rule among good ones")
+            << QStringList{"--fault", "access=0x1B", "--fault", "erase#2=silent"} << "erase would never match";
+        QTest::newRow("image into a missing directory")
+            << QStringList{"--save-image", dir + "/missing/fw.bin"} << "directory " + dir + "/missing does not exist";
+        QTest::newRow("image onto a directory") << QStringList{"--save-image", dir} << dir + " is a directory";
+        QTest::newRow("image without a name") << QStringList{"--save-image="} << "needs a file name";
+    }
+
+    void usageErrorsExitWithTwo()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, why);
+        const Exit e = runToTheEnd(args);
+        QCOMPARE(e.code, 2);
+        QVERIFY2(e.err.contains(why), qPrintable(e.err));
+        QCOMPARE(e.out, QString());  // it never got as far as opening a line
+    }
+
+    void helpAndVersion_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("help") << "--help" << "+hangup";
+        QTest::newRow("version") << "--version" << CUSTDISP_VERSION;
+    }
+
+    void helpAndVersion()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, says);
+        const Exit e = runToTheEnd({option});
+        QCOMPARE(e.code, 0);
+        QVERIFY2(e.out.contains(says), qPrintable(e.out));
+    }
+
+    void theImageLineSaysWhatItHashes_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("zerosAtEnd");  // of the image itself
+        QTest::addColumn<int>("received");    // whole blocks
+        QTest::newRow("1000 bytes") << 1000 << 0 << 1104;
+        QTest::newRow("one whole block") << 184 << 0 << 184;
+        QTest::newRow("an image ending in zeros") << 1000 << 10 << 1104;
+    }
+
+    void theImageLineSaysWhatItHashes()
+    {
+        QFETCH(int, size);
+        QFETCH(int, zerosAtEnd);
+        QFETCH(int, received);
+        QByteArray image = randomImage(size - zerosAtEnd);
+        image[image.size() - 1] = char(0x5A);  // the image's own last non-zero byte
+        image += QByteArray(zerosAtEnd, '\0');
+        const QString saved = m_dir.filePath(QStringLiteral("rebuilt-%1.bin").arg(QTest::currentDataTag()));
+        SimProgram sim({"--save-image", saved});
+        QVERIFY(!sim.device.isEmpty());
+        SerialLink link;
+        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(sendFrames(link, image));
+        QVERIFY(link.write(Hand::endFrame()));
+        link.close();
+
+        QVERIFY2(sim.waitFor(QStringLiteral("\nimage:")), qPrintable(sim.out));
+        QVERIFY(sim.waitFor(QStringLiteral("\n"), 1000));
+        const QByteArray padded = image + QByteArray(received - size, '\0');
+        const QByteArray trimmed = image.left(size - zerosAtEnd);
+        const QString line = QStringLiteral("image: %1 bytes received (padded to whole blocks), sha256 %2; "
+                                            "without trailing zeros: %3 bytes, sha256 %4\n")
+                                 .arg(received)
+                                 .arg(sha256(padded))
+                                 .arg(trimmed.size())
+                                 .arg(sha256(trimmed));
+        QVERIFY2(sim.waitFor(line), qPrintable(sim.out));
+        QVERIFY(sim.out.contains(QLatin1String("line: 9600,N,8,1\n")));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), padded);  // as received
+    }
+
+    void answerThenHangUpKillsTheLineBeforeTheEndFrame()
+    {
+        SimProgram sim({"--fault", "data#1=0xAA+hangup"});
+        QVERIFY(!sim.device.isEmpty());
+        SerialLink link;
+        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QSignalSpy lost(&link, &SerialLink::lineLost);
+        QVERIFY(sendFrames(link, randomImage(368)));  // frame 1 is the last: its answer arrives
+        QVERIFY(link.write(Hand::endFrame()));
+        QVERIFY(lost.wait(2000));
+        QVERIFY(sim.waitFor(QStringLiteral("hangs up after the answer) -> 0xAA")));
+        QTest::qWait(100);
+        QVERIFY(!sim.waitFor(QStringLiteral(" end"), 0));  // the display never heard the end frame
+        QVERIFY(!sim.out.contains(QLatin1String("image:")));
+    }
+
+    void endRulesAct_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("hangsUp");
+        QTest::newRow("end=0x5A") << "end=0x5A" << hex("5A") << false;
+        QTest::newRow("end=hangup") << "end=hangup" << QByteArray() << true;
+    }
+
+    void endRulesAct()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, hangsUp);
+        SimProgram sim({"--fault", rule});
+        QVERIFY(!sim.device.isEmpty());
+        SerialLink link;
+        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QSignalSpy lost(&link, &SerialLink::lineLost);
+        QVERIFY(sendFrames(link, randomImage(100)));
+        QVERIFY(link.write(Hand::endFrame()));
+        QVERIFY(sim.waitFor(QStringLiteral("image:")));
+        if (hangsUp)
+            QVERIFY(lost.wait(2000));
+        else
+            QTRY_COMPARE(link.bytesAvailable(), qint64(answer.size()));
+        QCOMPARE(link.takeInput(), answer);
+        QCOMPARE(lost.count(), hangsUp ? 1 : 0);
+        QCOMPARE(sim.out.contains(QLatin1String("(image of 184 bytes; hung up)")), hangsUp);
+    }
+
+    void noiseMakesAFewLinesOnly()
+    {
+        // A million bytes of noise: a line per run of it (a run is cut every
+        // second at most), each saying how many bytes it stands for.
+        SimProgram sim;
+        QVERIFY(!sim.device.isEmpty());
+        const int fd = openToolSide(sim.device);
+        QVERIFY(fd >= 0);
+        constexpr qint64 kNoise = 1'000'000;
+        const QByteArray chunk(10'000, char(0xFF));
+        QElapsedTimer clock;
+        clock.start();
+        for (qint64 sent = 0; sent < kNoise;) {
+            const ssize_t n = ::write(fd, chunk.constData(), size_t(chunk.size()));
+            QVERIFY(n > 0);
+            sent += n;
+        }
+        const QByteArray query = hex("02800381");
+        QCOMPARE(::write(fd, query.constData(), size_t(query.size())), ssize_t(query.size()));
+        const bool heard = sim.waitFor(QStringLiteral("version query"), 30000);
+        ::close(fd);
+        QVERIFY2(heard, qPrintable(sim.out.right(2000)));
+
+        static const QRegularExpression run(QStringLiteral(R"(garbage: (ff(?: ff)*)(?: \.\.\. \((\d+) bytes in all\))?)"));
+        qint64 bytes = 0;
+        int lines = 0;
+        for (const QString &line : sim.out.split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = run.match(line);
+            if (!m.hasMatch())
+                continue;
+            ++lines;
+            bytes += m.hasCaptured(2) ? m.captured(2).toLongLong() : m.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+        }
+        QCOMPARE(bytes, kNoise);
+        QVERIFY2(lines >= 1 && lines <= 2 + clock.elapsed() / 1000, qPrintable(QString::number(lines)));
+        QVERIFY2(sim.out.size() < 4000, qPrintable(sim.out.left(4000)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimProgram)
+#include "tst_simprogram.moc"

@@ -231,6 +231,8 @@ private Q_SLOTS:
         QTest::newRow("erase failed") << QStringList{"erase=0x07"} << 9 << "Erase Command Failed!";
         QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << 10 << "Transmit Data Failled!";
         QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!";
+        // The last of three frames accepted, then the line dies before the end frame.
+        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!";
         QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!";
     }
 

@@ -1,5 +1,6 @@
 // The real custdisp-cli binary against the real custdisp-sim binary.
 #include "link/seriallink.h"
+#include "programsupport.h"
 #include "testsupport.h"
 
 #include <QScopeGuard>
@@ -19,62 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Sim {
-    QProcess process;
-    QString device;
-
-    explicit Sim(const QStringList &args = {})
-    {
-        process.start(QStringLiteral(CUSTDISP_SIM), args);
-        if (process.waitForReadyRead(5000))
-            device = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    // Every line it printed after the device path.
-    QString log(int settleMs = 100)
-    {
-        QTest::qWait(settleMs);
-        process.waitForReadyRead(50);
-        m_log += QString::fromLocal8Bit(process.readAllStandardOutput());
-        return m_log;
-    }
-
-private:
-    QString m_log;
-};
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs `program` with `args`; a program that hangs counts as a failure.
-Run runProgram(const QString &program, const QStringList &args, int timeoutMs)
-{
-    QProcess p;
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
-Run cli(const QStringList &args, int timeoutMs = 30000)
-{
-    return runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
-}
 
 // The command line as another user, for what root is never refused.
 bool canRunAsNobody()

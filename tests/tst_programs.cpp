@@ -1,6 +1,7 @@
 // The three programs as a user starts them: what they accept, and what they
 // answer without a display or a port.
 #include "app/programoptions.h"
+#include "programsupport.h"
 
 #include <QCommandLineParser>
 #include <QProcess>
@@ -8,12 +9,6 @@
 #include <QTest>
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 // Runs a program with `unset` removed from the environment (and `set` added).
 Run run(const QString &program, const QStringList &args, const QStringList &unset,
@@ -24,19 +19,7 @@ Run run(const QString &program, const QStringList &args, const QStringList &unse
         env.remove(name);
     for (const QString &pair : set)
         env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    return runProgram(program, args, 10000, env);
 }
 
 const QStringList kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};

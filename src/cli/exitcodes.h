@@ -16,6 +16,7 @@ constexpr int kAccessRefused = 8;
 constexpr int kEraseFailed = 9;
 constexpr int kDataFrameFailed = 10;
 constexpr int kCancelled = 11;
+constexpr int kSomeFailed = 12;      // several ports, and not every one succeeded
 
 constexpr int of(DownloadOutcome outcome)
 {

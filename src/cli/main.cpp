@@ -1,6 +1,9 @@
 // custdisp-cli: the window's three commands from a terminal, on the very same
 // procedures, for scripted updates and for work over SSH.
 #include "cli/exitcodes.h"
+#include "cli/portjob.h"
+#include "cli/portresult.h"
+#include "cli/severalports.h"
 #include "cli/stoprequests.h"
 #include "cli/terminaloperator.h"
 #include "commands/displaycommands.h"
@@ -46,7 +49,8 @@ Exit codes:
    8  access refused ("Access ISP Command Failed!")
    9  erase failed ("Erase Command Failed!")
   10  data frame failed ("Transmit Data Failled!")
-  11  cancelled (Ctrl-C))";
+  11  cancelled (Ctrl-C)
+  12  several ports, and some of them failed (the summary says which))";
 
 class CommandLineError {
 public:
@@ -65,11 +69,19 @@ void say(const QString &text)
 // Tells the terminal the one-line message, then what the operator can do.
 class PrintingSink : public MessageSink {
 public:
+    explicit PrintingSink(bool toStdout) : m_toStdout(toStdout) {}
     void showMessage(const QString &text, const QString &) override
     {
+        message = text;
+        if (!m_toStdout)
+            return;  // --json: nothing but the report on stdout
         std::fprintf(stdout, "%s\n", qPrintable(text));
         std::fflush(stdout);
     }
+    QString message;
+
+private:
+    bool m_toStdout;
 };
 
 QString portList()
@@ -78,11 +90,6 @@ QString portList()
     for (const FoundPort &found : PortCatalog::system().ports())
         names.append(found.device);
     return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
-}
-
-void explain(const OpenFailure &failure)
-{
-    say(failure.causeLine(portList()));
 }
 
 // The saved map, with a warning for whatever in it was ignored.
@@ -148,9 +155,11 @@ void choose(Settings &settings, const OptionGroup &group, const QString &option,
     (settings.*(group.click))(*index);
 }
 
-int download(const ImagePath &file, const Settings &settings, const PortMap &ports, SerialLink &link, bool quiet)
+PortResult download(const FirmwareImage &image, const PortTarget &target, SerialLink &link, bool quiet, bool json)
 {
-    TerminalOperator op(file, quiet);
+    QElapsedTimer clock;
+    clock.start();
+    TerminalOperator op(image.path, quiet, !json);
     FirmwareDownload procedure(link, op);
 
     // Ctrl-C stops the download at its next step; the port is released and
@@ -158,13 +167,26 @@ int download(const ImagePath &file, const Settings &settings, const PortMap &por
     StopRequests stop;
     QObject::connect(&stop, &StopRequests::requested, [&procedure] { procedure.requestCancel(); });
 
-    const DownloadOutcome outcome = procedure.run(settings, ports);
+    const DownloadOutcome outcome = procedure.send(image, target.settings, target.ports);
     op.endBarLine();
     if (outcome == DownloadOutcome::Cancelled)
         say(QStringLiteral("cancelled: the display did not receive the whole image"));
-    if (outcome == DownloadOutcome::PortUnavailable && procedure.openFailure())
-        explain(*procedure.openFailure());
-    return ExitCode::of(outcome);
+    PortResult result;
+    result.port = target.label;
+    result.device = target.realDevice();
+    result.outcome = outcomeWord(outcome);
+    result.message = outcome == DownloadOutcome::PortUnavailable ? target.ports.unavailableText(target.settings.CommPortNumber)
+                                                                 : downloadMessage(outcome);
+    if (outcome == DownloadOutcome::PortUnavailable && procedure.openFailure()) {
+        result.cause = procedure.openFailure()->causeLine(portList());
+        say(result.cause);
+    }
+    result.exitCode = ExitCode::of(outcome);
+    result.frames = image.frameCount();
+    result.framesSent = procedure.framesSent();
+    result.retries = procedure.retries();
+    result.seconds = double(clock.elapsed()) / 1000.0;
+    return result;
 }
 
 // Reads the image exactly as a download would, so both reach the same verdict.
@@ -207,6 +229,26 @@ ImagePath fileArgument(const QString &decoded, int argc, char **argv)
     return ImagePath::fromName(decoded);
 }
 
+// What one -p names: "Com N" through the port map, or a device for this run.
+PortTarget targetFor(const QString &value, const Settings &common, const PortMap &saved)
+{
+    PortTarget target{QString(), common, saved};
+    bool numeric = false;
+    const int n = value.toInt(&numeric);
+    if (numeric) {
+        if (!PortMap::isValidPort(n))
+            throw CommandLineError(QStringLiteral("--port %1: use 1 to 4, or a device path").arg(value));
+        target.settings.clickOptPort(n - 1);
+        target.label = QStringLiteral("Com %1").arg(n);
+    } else {
+        target.settings.clickOptPort(0);
+        if (!target.ports.setDirect(1, value))
+            throw CommandLineError(QStringLiteral("--port: no device named"));
+        target.label = value;
+    }
+    return target;
+}
+
 int run(QCoreApplication &app, int argc, char **argv)
 {
     QCommandLineParser parser;
@@ -216,7 +258,9 @@ int run(QCoreApplication &app, int argc, char **argv)
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("params, version, isp or ports"));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the firmware image, for isp"), QStringLiteral("[FILE]"));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("\"Com N\" (1..4) or a device path (default 1)."), QStringLiteral("PORT"),
+                                  QStringLiteral("\"Com N\" (1..4) or a device path (default 1). Repeat it to "
+                                                 "run the command on several displays at once."),
+                                  QStringLiteral("PORT"),
                                   QStringLiteral("1"));
     const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
                                   QStringLiteral("Line speed: 600, 1200, 2400, 4800, 9600 or 19200 (default 9600)."),
@@ -237,7 +281,10 @@ int run(QCoreApplication &app, int argc, char **argv)
                                  QStringLiteral("ports: save which device \"Com N\" names, N=DEVICE; N= for the default "
                                                 "(repeatable)."),
                                  QStringLiteral("N=DEVICE"));
-    parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry, map});
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Print one JSON document with the outcome of every port on stdout, "
+                                                       "and nothing else there."));
+    parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry, map, jsonOption});
 
     if (!parser.parse(app.arguments()))
         throw CommandLineError(parser.errorText());
@@ -271,31 +318,60 @@ int run(QCoreApplication &app, int argc, char **argv)
     // would be silently ignored.
     if (parser.isSet(simulate) && parser.isSet(port))
         throw CommandLineError(QStringLiteral("--simulate talks to a simulated display; it cannot be combined with -p"));
+    const bool json = parser.isSet(jsonOption);
 
-    Settings settings;
-    PortMap ports = savedPorts(PortStore());
-    const QString portValue = parser.value(port);
-    bool numeric = false;
-    const int portNumber = portValue.toInt(&numeric);
-    if (numeric) {
-        if (!PortMap::isValidPort(portNumber))
-            throw CommandLineError(QStringLiteral("--port %1: use 1 to 4, or a device path").arg(portValue));
-        settings.clickOptPort(portNumber - 1);
-    } else if (!ports.setDirect(1, portValue)) {
-        throw CommandLineError(QStringLiteral("--port: no device named"));
-    }
-    choose(settings, OptionGroups::baudRate(), QStringLiteral("baud"), parser.value(baud));
+    // What every port gets: the line speed and, for params, the display's own
+    // parameters, each through its group's click rule.
+    Settings common;
+    choose(common, OptionGroups::baudRate(), QStringLiteral("baud"), parser.value(baud));
     if (command == QLatin1String("params")) {
         if (parser.isSet(displayBaud))
-            choose(settings, OptionGroups::displayBaud(), QStringLiteral("display-baud"), parser.value(displayBaud));
+            choose(common, OptionGroups::displayBaud(), QStringLiteral("display-baud"), parser.value(displayBaud));
         if (parser.isSet(language))
-            choose(settings, OptionGroups::language(), QStringLiteral("language"), parser.value(language));
+            choose(common, OptionGroups::language(), QStringLiteral("language"), parser.value(language));
         if (parser.isSet(code))
-            choose(settings, OptionGroups::codeTable(), QStringLiteral("code"), parser.value(code));
+            choose(common, OptionGroups::codeTable(), QStringLiteral("code"), parser.value(code));
         if (parser.isSet(emulation))
-            choose(settings, OptionGroups::emulation(), QStringLiteral("emulation"), parser.value(emulation));
+            choose(common, OptionGroups::emulation(), QStringLiteral("emulation"), parser.value(emulation));
     }
 
+    const PortMap saved = savedPorts(PortStore());
+    QList<PortTarget> targets;
+    for (const QString &value : parser.values(port))
+        targets.append(targetFor(value, common, saved));
+    // One device is one display, whatever its names: two jobs on it would
+    // write into each other's download.
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        for (qsizetype j = 0; j < i; ++j) {
+            if (targets.at(i).realDevice() == targets.at(j).realDevice())
+                throw CommandLineError(QStringLiteral("-p %1 and -p %2 are one device (%3)")
+                                           .arg(targets.at(j).label, targets.at(i).label, targets.at(i).realDevice()));
+        }
+    }
+
+    // The image is read once, before any port is touched.
+    std::shared_ptr<const FirmwareImage> image;
+    if (command == QLatin1String("isp")) {
+        image = std::make_shared<const FirmwareImage>(FirmwareImage::read(fileArgument(args.at(1), argc, argv)));
+        if (image->verdict != FirmwareImage::Verdict::Ready) {
+            const int code = image->verdict == FirmwareImage::Verdict::Unreadable ? ExitCode::kFileUnreadable
+                                                                                  : ExitCode::kImageSize;
+            if (json)
+                std::fputs(jsonReport(command, nullptr, {}, code).constData(), stdout);
+            (json ? say(image->refusal()) : (void)std::printf("%s\n", qPrintable(image->refusal())));
+            return code;
+        }
+    }
+
+    if (targets.size() > 1) {
+        const PortJob::Command job = command == QLatin1String("isp")      ? PortJob::Command::Isp
+                                     : command == QLatin1String("params") ? PortJob::Command::Params
+                                                                          : PortJob::Command::Version;
+        return runOnSeveralPorts(command, job, targets, image,
+                                 {parser.isSet(quiet), json, parser.isSet(trace)});
+    }
+
+    PortTarget target = targets.constFirst();
     std::unique_ptr<SimulatedLine> simulated;
     if (parser.isSet(simulate)) {
         QString why;
@@ -304,7 +380,7 @@ int run(QCoreApplication &app, int argc, char **argv)
             say(QStringLiteral("custdisp-cli: ") + why);
             return ExitCode::kUsage;
         }
-        [[maybe_unused]] const bool mapped = ports.setOverride(settings.CommPortNumber, simulated->devicePath());
+        [[maybe_unused]] const bool mapped = target.ports.setOverride(target.settings.CommPortNumber, simulated->devicePath());
         if (!parser.isSet(quiet))
             say(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));
     }
@@ -323,23 +399,34 @@ int run(QCoreApplication &app, int argc, char **argv)
         });
     }
 
-    if (command == QLatin1String("isp"))
-        return download(fileArgument(args.at(1), argc, argv), settings, ports, link, parser.isSet(quiet));
-
-    PrintingSink sink;
-    const std::optional<OpenFailure> failure = command == QLatin1String("params")
-                                                   ? sendParameterPacket(settings, ports, link, sink)
-                                                   : sendVersionQuery(settings, ports, link, sink);
-    if (failure) {
-        explain(*failure);
-        return ExitCode::kPortUnavailable;
+    PortResult result;
+    if (command == QLatin1String("isp")) {
+        result = download(*image, target, link, parser.isSet(quiet), json);
+    } else {
+        PrintingSink sink(!json);
+        const std::optional<OpenFailure> failure = command == QLatin1String("params")
+                                                       ? sendParameterPacket(target.settings, target.ports, link, sink)
+                                                       : sendVersionQuery(target.settings, target.ports, link, sink);
+        link.close();  // the packet leaves the port open in the window; a program ends here
+        result.port = target.label;
+        result.device = target.realDevice();
+        result.outcome = outcomeWord(DownloadOutcome::Completed);
+        result.message = sink.message;
+        if (failure) {
+            result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
+            result.cause = failure->causeLine(portList());
+            result.exitCode = ExitCode::kPortUnavailable;
+            say(result.cause);
+        } else if (!parser.isSet(quiet)) {
+            say(command == QLatin1String("params")
+                    ? QStringLiteral("sent %1").arg(QString::fromLatin1(DisplayPacket::bytes(target.settings.ParamPacket).toHex(' ')))
+                    : QStringLiteral("sent 02 80 03 81"));
+        }
+        result.seconds = double(clock.elapsed()) / 1000.0;
     }
-    link.close();  // the packet leaves the port open in the window; a program ends here
-    if (!parser.isSet(quiet))
-        say(command == QLatin1String("params")
-                ? QStringLiteral("sent %1").arg(QString::fromLatin1(DisplayPacket::bytes(settings.ParamPacket).toHex(' ')))
-                : QStringLiteral("sent 02 80 03 81"));
-    return ExitCode::kSuccess;
+    if (json)
+        std::fputs(jsonReport(command, image.get(), {result}, result.exitCode).constData(), stdout);
+    return result.exitCode;
 }
 
 }  // namespace

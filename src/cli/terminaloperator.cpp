@@ -3,8 +3,8 @@
 #include "cli/terminal.h"
 #include "isp/ispframes.h"
 
-TerminalOperator::TerminalOperator(ImagePath file, bool quiet)
-    : m_file(std::move(file)), m_quiet(quiet), m_onTerminal(stderrIsTerminal())
+TerminalOperator::TerminalOperator(ImagePath file, bool quiet, bool messagesToStdout)
+    : m_file(std::move(file)), m_quiet(quiet), m_messagesToStdout(messagesToStdout), m_onTerminal(stderrIsTerminal())
 {
     m_clock.start();
 }
@@ -12,6 +12,8 @@ TerminalOperator::TerminalOperator(ImagePath file, bool quiet)
 void TerminalOperator::showMessage(const QString &text, const QString &)
 {
     endBarLine();
+    if (!m_messagesToStdout)
+        return;
     std::fprintf(stdout, "%s\n", qPrintable(text));
     std::fflush(stdout);
 }

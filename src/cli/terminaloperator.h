@@ -11,7 +11,8 @@
 // every 10% in a log).
 class TerminalOperator : public Operator {
 public:
-    TerminalOperator(ImagePath file, bool quiet);
+    // `messagesToStdout` false: the outcome is reported otherwise (--json).
+    TerminalOperator(ImagePath file, bool quiet, bool messagesToStdout = true);
 
     void showMessage(const QString &text, const QString &title) override;
     std::optional<ImagePath> chooseFirmwareFile() override { return m_file; }
@@ -27,6 +28,7 @@ private:
     ImagePath m_file;
     qint64 m_imageBytes = 0;
     bool m_quiet;
+    bool m_messagesToStdout;
     bool m_onTerminal;
     int m_maximum = 0;
     int m_lastTenth = -1;

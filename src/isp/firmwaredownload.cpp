@@ -59,9 +59,6 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
 {
     const QScopedValueRollback running(m_running, true);
     m_cancelRequested = false;
-    m_framesWritten = 0;
-    m_openFailure.reset();
-
     const std::optional<ImagePath> path = m_operator.chooseFirmwareFile();
     if (!path)
         return DownloadOutcome::DialogCancelled;
@@ -77,6 +74,16 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
         default: return DownloadOutcome::FileUnreadable;
         }
     }
+    return send(image, settings, ports);
+}
+
+DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Settings &settings, const PortMap &ports)
+{
+    Q_ASSERT(image.verdict == FirmwareImage::Verdict::Ready);
+    const QScopedValueRollback running(m_running, true);
+    m_framesWritten = 0;
+    m_framesSent = 0;
+    m_openFailure.reset();
 
     const int frameCount = image.frameCount();
     m_operator.imageAccepted(image.bytes.size());
@@ -151,7 +158,11 @@ DownloadOutcome FirmwareDownload::finish(int frameCount)
 bool FirmwareDownload::sendDataFrame(const QByteArray &frame)
 {
     // The same bytes every attempt; no pause between attempts.
+    ++m_framesSent;
     for (int attempt = 1; attempt <= m_timings.dataAttempts; ++attempt) {
+        // A lost line takes no more attempts: nothing would reach the display.
+        if (attempt > 1 && !m_link.isOpen())
+            return false;
         ++m_framesWritten;
         if (sendAndWait(frame, m_timings.dataTimeout) == ReplyCode::Accepted)
             return true;

@@ -53,9 +53,12 @@ public:
 
     FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings = {});
 
-    // Runs the whole download; the port is closed and the buttons are enabled
-    // again on every way out.
+    // Runs the whole download, from asking the operator for the file; the
+    // port is closed and the buttons are enabled again on every way out.
     DownloadOutcome run(const Settings &settings, const PortMap &ports);
+    // The same from an image already read and accepted (Ready), for several
+    // displays fed from one read.
+    DownloadOutcome send(const FirmwareImage &image, const Settings &settings, const PortMap &ports);
 
     // Stops a running download at its next step; nothing more is sent and no
     // success is reported. Safe to call from inside a reply wait.
@@ -64,6 +67,9 @@ public:
 
     // Number of data frames sent so far in this run, counting repeats.
     int framesWritten() const { return m_framesWritten; }
+    // Distinct data frames sent, and how many times one went out again.
+    int framesSent() const { return m_framesSent; }
+    int retries() const { return m_framesWritten - m_framesSent; }
     // Why the port could not be opened, after a PortUnavailable outcome.
     const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
 
@@ -81,5 +87,6 @@ private:
     bool m_running = false;
     bool m_cancelRequested = false;
     int m_framesWritten = 0;
+    int m_framesSent = 0;
     std::optional<OpenFailure> m_openFailure;
 };

@@ -1,0 +1,141 @@
+#include "cli/portjob.h"
+
+#include "cli/exitcodes.h"
+#include "commands/displaycommands.h"
+#include "isp/firmwaredownload.h"
+#include "isp/firmwareimage.h"
+#include "isp/operator.h"
+#include "link/devicefacts.h"
+#include "link/portcatalog.h"
+#include "link/seriallink.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <cstdio>
+
+QString PortTarget::realDevice() const
+{
+    return DeviceFacts::realDevicePath(ports.deviceFor(settings.CommPortNumber));
+}
+
+// The download's operator for one of several ports: progress goes to the
+// main thread as signals, the message is kept for the summary.
+class JobOperator : public Operator {
+public:
+    explicit JobOperator(PortJob &job) : m_job(job) {}
+
+    void showMessage(const QString &text, const QString &) override { message = text; }
+    std::optional<ImagePath> chooseFirmwareFile() override { return std::nullopt; }
+    void setProgressMaximum(int maximum) override
+    {
+        m_maximum = maximum;
+        Q_EMIT m_job.progress(m_value, m_maximum);
+    }
+    void setProgressValue(int value) override
+    {
+        m_value = value;
+        Q_EMIT m_job.progress(m_value, m_maximum);
+    }
+    void setCommandsEnabled(bool) override {}
+
+    QString message;
+
+private:
+    PortJob &m_job;
+    int m_value = 0;
+    int m_maximum = 0;
+};
+
+namespace {
+
+QString portsHere()
+{
+    QStringList names;
+    for (const FoundPort &found : PortCatalog::system().ports())
+        names.append(found.device);
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+PortJob::PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace)
+    : m_command(command), m_target(std::move(target)), m_image(std::move(image)), m_trace(trace)
+{
+}
+
+PortJob::~PortJob() = default;
+
+void PortJob::cancel()
+{
+    m_cancelled = true;
+    // The download's wait runs in this job's thread: reach it there.
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_download)
+            m_download->requestCancel();
+    }, Qt::QueuedConnection);
+}
+
+void PortJob::run()
+{
+    QElapsedTimer clock;
+    clock.start();
+    SerialLink link;
+    if (m_trace) {
+        connect(&link, &SerialLink::traffic, this, [this, &clock](bool outgoing, const QByteArray &bytes) {
+            std::fprintf(stderr, "%s: [%10.3f ms] %s %s\n", qPrintable(m_target.label), double(clock.nsecsElapsed()) / 1e6,
+                         outgoing ? ">" : "<", bytes.toHex(' ').constData());
+        });
+    }
+    JobOperator op(*this);
+    PortResult result = m_command == Command::Isp ? download(link, op) : sendPacket(link, op);
+    result.port = m_target.label;
+    result.device = m_target.realDevice();
+    result.seconds = double(clock.elapsed()) / 1000.0;
+    Q_EMIT finished(result);
+}
+
+PortResult PortJob::download(SerialLink &link, JobOperator &op)
+{
+    PortResult result;
+    result.frames = m_image->frameCount();
+    DownloadOutcome outcome = DownloadOutcome::Cancelled;
+    if (!m_cancelled) {
+        FirmwareDownload procedure(link, op);
+        m_download = &procedure;
+        outcome = procedure.send(*m_image, m_target.settings, m_target.ports);
+        m_download = nullptr;
+        result.framesSent = procedure.framesSent();
+        result.retries = procedure.retries();
+        if (procedure.openFailure())
+            result.cause = procedure.openFailure()->causeLine(portsHere());
+    }
+    result.outcome = outcomeWord(outcome);
+    result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);
+    result.exitCode = ExitCode::of(outcome);
+    return result;
+}
+
+PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
+{
+    PortResult result;
+    if (m_cancelled) {
+        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
+        result.exitCode = ExitCode::kCancelled;
+        return result;
+    }
+    const std::optional<OpenFailure> failure = m_command == Command::Params
+                                                   ? sendParameterPacket(m_target.settings, m_target.ports, link, op)
+                                                   : sendVersionQuery(m_target.settings, m_target.ports, link, op);
+    link.close();
+    if (failure) {
+        result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
+        result.message = op.message;
+        result.cause = failure->causeLine(portsHere());
+        result.exitCode = ExitCode::kPortUnavailable;
+    } else {
+        result.outcome = outcomeWord(DownloadOutcome::Completed);
+        result.exitCode = ExitCode::kSuccess;
+    }
+    return result;
+}

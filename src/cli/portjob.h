@@ -1,0 +1,60 @@
+#pragma once
+
+#include "cli/portresult.h"
+#include "settings/portmap.h"
+#include "settings/settings.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+class FirmwareDownload;
+struct FirmwareImage;
+
+// What one -p names: the label it goes by, and the settings and port map
+// that reach it.
+struct PortTarget {
+    QString label;
+    Settings settings;
+    PortMap ports;
+
+    // The device this target reaches, links resolved.
+    QString realDevice() const;
+};
+
+// One port's command on a thread of its own: its own link, reply wait and
+// event loop, so one display's silence never delays another's frame. The
+// very procedures the window runs; only the operator differs.
+class PortJob : public QObject {
+    Q_OBJECT
+public:
+    enum class Command { Params, Version, Isp };
+
+    // `image` is read once and shared by every job, read-only (isp only).
+    PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace);
+    ~PortJob() override;
+
+    // From any thread: stops at the next step; nothing more is sent.
+    void cancel();
+
+public Q_SLOTS:
+    // Runs the command; call it on the job's own thread.
+    void run();
+
+Q_SIGNALS:
+    void progress(int value, int maximum);
+    void finished(const PortResult &result);
+
+private:
+    friend class JobOperator;
+    PortResult sendPacket(class SerialLink &link, class JobOperator &op);
+    PortResult download(class SerialLink &link, class JobOperator &op);
+
+    Command m_command;
+    PortTarget m_target;
+    std::shared_ptr<const FirmwareImage> m_image;
+    bool m_trace;
+    std::atomic<bool> m_cancelled{false};
+    FirmwareDownload *m_download = nullptr;  // only touched on the job's thread
+};

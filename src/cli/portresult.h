@@ -1,0 +1,39 @@
+#pragma once
+
+#include "isp/firmwaredownload.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+struct FirmwareImage;
+
+// How one port's command ended: the one record the progress printer, the
+// summary table and --json all read, so no front end works an outcome out
+// again on its own.
+struct PortResult {
+    QString port;     // as named on the command line: "Com 2", "/dev/ttyUSB0"
+    QString device;   // the device it reached, links resolved
+    QString outcome;  // a stable word: completed, access-timeout, ...
+    QString message;  // the window's text for it ("ISP Transmit OK!", ...)
+    QString cause;    // why the port could not be opened, if it could not
+    int exitCode = 0;
+    int frames = 0;      // data frames the image takes (isp only)
+    int framesSent = 0;  // distinct data frames sent
+    int retries = 0;     // data frames sent again after a refusal or silence
+    double seconds = 0;
+
+    int attempts() const { return framesSent + retries; }
+};
+Q_DECLARE_METATYPE(PortResult)
+
+// "completed", "access-timeout", "wrong-version", ...
+QString outcomeWord(DownloadOutcome outcome);
+
+// One line a port, in columns: port, device, outcome, frames, attempts, seconds.
+QString summaryTable(const QList<PortResult> &results);
+
+// The whole run as one JSON document: the image (isp only) and every port.
+QByteArray jsonReport(const QString &command, const FirmwareImage *image, const QList<PortResult> &results,
+                      int exitCode);

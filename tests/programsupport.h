@@ -1,0 +1,70 @@
+#pragma once
+
+// The programs as a user runs them: custdisp-sim as a separate process, and
+// a helper to run a program to its end.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+// A custdisp-sim process; its first line is its device.
+struct Sim {
+    QProcess process;
+    QString device;
+
+    explicit Sim(const QStringList &args = {})
+    {
+        process.start(QStringLiteral(CUSTDISP_SIM), args);
+        if (process.waitForReadyRead(5000))
+            device = QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+    ~Sim()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    // Every line it printed after the device path.
+    QString log(int settleMs = 100)
+    {
+        QTest::qWait(settleMs);
+        process.waitForReadyRead(50);
+        m_log += QString::fromLocal8Bit(process.readAllStandardOutput());
+        return m_log;
+    }
+
+private:
+    QString m_log;
+};
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs `program` with `args` (and `env`, if given); a program that hangs
+// counts as a failure.
+inline Run runProgram(const QString &program, const QStringList &args, int timeoutMs,
+                      const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+inline Run cli(const QStringList &args, int timeoutMs = 30000)
+{
+    return runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
+}
+

@@ -85,8 +85,9 @@ _custdisp_cli()
         return
     fi
 
-    local options="-h --help --help-all -v --version -b --baud --trace -q --quiet"
-    # A simulated display takes the place of the port: the two exclude each other.
+    local options="-h --help --help-all -v --version -b --baud --trace -q --quiet --json"
+    # A simulated display takes the place of the port: the two exclude each
+    # other. -p may be given again, for several displays at once.
     [[ -z $simulate ]] && options+=" -p --port"
     [[ -z $port ]] && options+=" --simulate"
     case $command in

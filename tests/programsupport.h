@@ -2,6 +2,7 @@
 
 // The programs as a user runs them: custdisp-sim as a separate process, and
 // a helper to run a program to its end.
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -21,16 +22,36 @@ struct Sim {
     }
     ~Sim()
     {
+        if (process.state() == QProcess::NotRunning)
+            return;
         process.terminate();
-        process.waitForFinished(3000);
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished();
+        }
     }
-    // Every line it printed after the device path.
+    // Every line it printed after the device path, after letting it settle.
     QString log(int settleMs = 100)
     {
         QTest::qWait(settleMs);
         process.waitForReadyRead(50);
         m_log += QString::fromLocal8Bit(process.readAllStandardOutput());
         return m_log;
+    }
+    // What it printed so far, without waiting.
+    const QString &output() const { return m_log; }
+    // Waits until what it printed holds `text`.
+    bool waitFor(const QString &text, int timeoutMs = 5000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            m_log += QString::fromLocal8Bit(process.readAllStandardOutput());
+            if (m_log.contains(text))
+                return true;
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return false;
+            process.waitForReadyRead(50);
+        }
     }
 
 private:
@@ -63,8 +84,10 @@ inline Run runProgram(const QString &program, const QStringList &args, int timeo
     return r;
 }
 
+#ifdef CUSTDISP_CLI
 inline Run cli(const QStringList &args, int timeoutMs = 30000)
 {
     return runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
 }
+#endif
 

@@ -115,6 +115,19 @@ inline int openToolSide(const QString &device, int flags = O_RDWR, bool raw = tr
     return fd;
 }
 
+// Writes `count` bytes of noise (0xFF) into the line; false if it stalls.
+inline bool writeNoise(int fd, qint64 count)
+{
+    const QByteArray chunk(10'000, char(0xFF));
+    for (qint64 sent = 0; sent < count;) {
+        const ssize_t n = ::write(fd, chunk.constData(), size_t(qMin<qint64>(chunk.size(), count - sent)));
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
 // Fills the display's line the moment `link` has queued its next message and
 // before it hands it to the kernel, so that the message stays in QSerialPort's
 // own buffer until the display reads again (pause its reading first). A fill

@@ -1,5 +1,6 @@
 // The real custdisp-sim binary, driven through its pseudo-terminal.
 #include "link/seriallink.h"
+#include "programsupport.h"
 #include "simsupport.h"
 #include "testsupport.h"
 
@@ -14,63 +15,9 @@
 
 namespace {
 
-// A running custdisp-sim: its device path and everything it printed after it.
-struct SimProgram {
-    QProcess process;
-    QString device;
-    QString out;
-
-    explicit SimProgram(const QStringList &args = {})
-    {
-        process.start(QStringLiteral(CUSTDISP_SIM), args);
-        if (process.waitForReadyRead(5000))
-            device = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~SimProgram()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    // Waits until the output holds `text`.
-    bool waitFor(const QString &text, int timeoutMs = 5000)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            out += QString::fromLocal8Bit(process.readAllStandardOutput());
-            if (out.contains(text))
-                return true;
-            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
-                return false;
-            process.waitForReadyRead(50);
-        }
-    }
-};
-
-struct Exit {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Exit runToTheEnd(const QStringList &args)
+Run runToTheEnd(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral(CUSTDISP_SIM), args);
-    Exit e;
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished();
-        return e;
-    }
-    e.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    e.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    e.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return e;
+    return runProgram(QStringLiteral(CUSTDISP_SIM), args, 5000);
 }
 
 // Writes a message and returns the first chunk of the answer (empty after 2 s).
@@ -138,8 +85,8 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, why);
-        const Exit e = runToTheEnd(args);
-        QCOMPARE(e.code, 2);
+        const Run e = runToTheEnd(args);
+        QCOMPARE(e.exitCode, 2);
         QVERIFY2(e.err.contains(why), qPrintable(e.err));
         QCOMPARE(e.out, QString());  // it never got as far as opening a line
     }
@@ -156,8 +103,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, option);
         QFETCH(QString, says);
-        const Exit e = runToTheEnd({option});
-        QCOMPARE(e.code, 0);
+        const Run e = runToTheEnd({option});
+        QCOMPARE(e.exitCode, 0);
         QVERIFY2(e.out.contains(says), qPrintable(e.out));
     }
 
@@ -180,7 +127,7 @@ private Q_SLOTS:
         image[image.size() - 1] = char(0x5A);  // the image's own last non-zero byte
         image += QByteArray(zerosAtEnd, '\0');
         const QString saved = m_dir.filePath(QStringLiteral("rebuilt-%1.bin").arg(QTest::currentDataTag()));
-        SimProgram sim({"--save-image", saved});
+        Sim sim({"--save-image", saved});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
         QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
@@ -188,7 +135,7 @@ private Q_SLOTS:
         QVERIFY(link.write(Hand::endFrame()));
         link.close();
 
-        QVERIFY2(sim.waitFor(QStringLiteral("\nimage:")), qPrintable(sim.out));
+        QVERIFY2(sim.waitFor(QStringLiteral("\nimage:")), qPrintable(sim.output()));
         QVERIFY(sim.waitFor(QStringLiteral("\n"), 1000));
         const QByteArray padded = image + QByteArray(received - size, '\0');
         const QByteArray trimmed = image.left(size - zerosAtEnd);
@@ -198,8 +145,8 @@ private Q_SLOTS:
                                  .arg(sha256(padded))
                                  .arg(trimmed.size())
                                  .arg(sha256(trimmed));
-        QVERIFY2(sim.waitFor(line), qPrintable(sim.out));
-        QVERIFY(sim.out.contains(QLatin1String("line: 9600,N,8,1\n")));
+        QVERIFY2(sim.waitFor(line), qPrintable(sim.output()));
+        QVERIFY(sim.output().contains(QLatin1String("line: 9600,N,8,1\n")));
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), padded);  // as received
@@ -207,7 +154,7 @@ private Q_SLOTS:
 
     void answerThenHangUpKillsTheLineBeforeTheEndFrame()
     {
-        SimProgram sim({"--fault", "data#1=0xAA+hangup"});
+        Sim sim({"--fault", "data#1=0xAA+hangup"});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
         QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
@@ -218,7 +165,7 @@ private Q_SLOTS:
         QVERIFY(sim.waitFor(QStringLiteral("hangs up after the answer) -> 0xAA")));
         QTest::qWait(100);
         QVERIFY(!sim.waitFor(QStringLiteral(" end"), 0));  // the display never heard the end frame
-        QVERIFY(!sim.out.contains(QLatin1String("image:")));
+        QVERIFY(!sim.output().contains(QLatin1String("image:")));
     }
 
     void endRulesAct_data()
@@ -235,7 +182,7 @@ private Q_SLOTS:
         QFETCH(QString, rule);
         QFETCH(QByteArray, answer);
         QFETCH(bool, hangsUp);
-        SimProgram sim({"--fault", rule});
+        Sim sim({"--fault", rule});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
         QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
@@ -249,36 +196,31 @@ private Q_SLOTS:
             QTRY_COMPARE(link.bytesAvailable(), qint64(answer.size()));
         QCOMPARE(link.takeInput(), answer);
         QCOMPARE(lost.count(), hangsUp ? 1 : 0);
-        QCOMPARE(sim.out.contains(QLatin1String("(image of 184 bytes; hung up)")), hangsUp);
+        QCOMPARE(sim.output().contains(QLatin1String("(image of 184 bytes; hung up)")), hangsUp);
     }
 
     void noiseMakesAFewLinesOnly()
     {
         // A million bytes of noise: a line per run of it (a run is cut every
         // second at most), each saying how many bytes it stands for.
-        SimProgram sim;
+        Sim sim;
         QVERIFY(!sim.device.isEmpty());
         const int fd = openToolSide(sim.device);
         QVERIFY(fd >= 0);
         constexpr qint64 kNoise = 1'000'000;
-        const QByteArray chunk(10'000, char(0xFF));
         QElapsedTimer clock;
         clock.start();
-        for (qint64 sent = 0; sent < kNoise;) {
-            const ssize_t n = ::write(fd, chunk.constData(), size_t(chunk.size()));
-            QVERIFY(n > 0);
-            sent += n;
-        }
+        QVERIFY(writeNoise(fd, kNoise));
         const QByteArray query = hex("02800381");
         QCOMPARE(::write(fd, query.constData(), size_t(query.size())), ssize_t(query.size()));
         const bool heard = sim.waitFor(QStringLiteral("version query"), 30000);
         ::close(fd);
-        QVERIFY2(heard, qPrintable(sim.out.right(2000)));
+        QVERIFY2(heard, qPrintable(sim.output().right(2000)));
 
         static const QRegularExpression run(QStringLiteral(R"(garbage: (ff(?: ff)*)(?: \.\.\. \((\d+) bytes in all\))?)"));
         qint64 bytes = 0;
         int lines = 0;
-        for (const QString &line : sim.out.split(QLatin1Char('\n'))) {
+        for (const QString &line : sim.output().split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch m = run.match(line);
             if (!m.hasMatch())
                 continue;
@@ -287,7 +229,7 @@ private Q_SLOTS:
         }
         QCOMPARE(bytes, kNoise);
         QVERIFY2(lines >= 1 && lines <= 2 + clock.elapsed() / 1000, qPrintable(QString::number(lines)));
-        QVERIFY2(sim.out.size() < 4000, qPrintable(sim.out.left(4000)));
+        QVERIFY2(sim.output().size() < 4000, qPrintable(sim.output().left(4000)));
     }
 };
 

@@ -256,14 +256,9 @@ private Q_SLOTS:
         const int fd = openToolSide(sim.devicePath());
         QVERIFY(fd >= 0);
         constexpr qint64 kNoise = 1'000'000;
-        const QByteArray chunk(10'000, char(0xFF));
         QElapsedTimer clock;
         clock.start();
-        for (qint64 sent = 0; sent < kNoise;) {
-            const ssize_t n = ::write(fd, chunk.constData(), size_t(qMin<qint64>(chunk.size(), kNoise - sent)));
-            QVERIFY(n > 0);
-            sent += n;
-        }
+        QVERIFY(writeNoise(fd, kNoise));
         QVERIFY(sim.waitForBytes(kNoise, 30000));
         const qint64 noiseMs = clock.elapsed();
         const QByteArray packet = hex("020131300A00030B");

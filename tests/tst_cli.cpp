@@ -376,6 +376,34 @@ private Q_SLOTS:
         QVERIFY2(!r.err.contains(never), qPrintable(r.err));
     }
 
+    // Another program's lock in the plain one-line form (a terminal program,
+    // say): the port is taken, and the lock stays where it is.
+    void anotherProgramsLockIsRespected()
+    {
+        Sim sim;
+        QProcess holder;  // a running process that "holds" the port
+        holder.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        const qint64 pid = holder.processId();
+        QVERIFY(pid > 0);
+        const QString lock = QStringLiteral("/var/lock/LCK..") + sim.device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        QVERIFY(!QFile::exists(lock));
+        QVERIFY(!writeFile(lock, QStringLiteral("%1\n").arg(pid, 10).toUtf8()).isEmpty());
+        const auto cleanUp = qScopeGuard([&] {
+            QFile::remove(lock);
+            holder.kill();
+            holder.waitForFinished();
+        });
+
+        const Run r = cli({"version", "-p", sim.device});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("cause: %1 is in use by another program (process %2, lock file %3)")
+                                    .arg(sim.device).arg(pid).arg(lock)),
+                 qPrintable(r.err));
+        QVERIFY(QFile::exists(lock));
+        QCOMPARE(sim.log().trimmed(), QString());
+    }
+
     // A crashed program's lock file that this user cannot remove.
     void staleLockSaysSo()
     {

@@ -21,7 +21,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("group");
         QTest::addColumn<int>("mode");
-        QTest::addColumn<qint64>("stalePid");  // 0: no stale lock
+        QTest::addColumn<qint64>("lockPid");  // 0: no lock file found; below 0: a running process's
         QTest::addColumn<QString>("line");
         const int denied = int(OpenFailureCause::PermissionDenied);
         const int busy = int(OpenFailureCause::Busy);
@@ -43,6 +43,9 @@ private Q_SLOTS:
         QTest::newRow("busy") << busy << "" << "" << 0 << qint64(0) << "cause: /dev/ttyUSB0 is in use by another program";
         QTest::newRow("busy, by another name") << busy << "/tmp/display" << "" << 0 << qint64(0)
                                                << "cause: /tmp/display (/dev/ttyUSB0) is in use by another program";
+        QTest::newRow("another program's lock") << busy << "" << "" << 0 << qint64(-4242)
+                                                << "cause: /dev/ttyUSB0 is in use by another program (process 4242, "
+                                                   "lock file /var/lock/LCK..ttyUSB0)";
         QTest::newRow("stale lock") << busy << "" << "" << 0 << qint64(4242)
                                     << "cause: /dev/ttyUSB0 is locked by /var/lock/LCK..ttyUSB0 of process 4242, "
                                        "which no longer runs (left by a crash); remove that file: sudo rm /var/lock/LCK..ttyUSB0";
@@ -54,14 +57,14 @@ private Q_SLOTS:
         QFETCH(QString, given);
         QFETCH(QString, group);
         QFETCH(int, mode);
-        QFETCH(qint64, stalePid);
+        QFETCH(qint64, lockPid);
         QFETCH(QString, line);
         OpenFailure f(OpenFailureCause(cause), QStringLiteral("/dev/ttyUSB0"));
         f.given = given;
         if (!group.isEmpty())
             f.access = DeviceAccess{QStringLiteral("root"), group, uint(mode)};
-        if (stalePid > 0)
-            f.staleLock = StaleLock{QStringLiteral("/var/lock/LCK..ttyUSB0"), stalePid};
+        if (lockPid != 0)
+            f.lock = PortLock{QStringLiteral("/var/lock/LCK..ttyUSB0"), qAbs(lockPid), lockPid < 0};
         const QString text = f.causeLine(QStringLiteral("/dev/ttyS0"));
         QVERIFY2(text.contains(line), qPrintable(text));
         // Group advice only where joining the group would grant access.

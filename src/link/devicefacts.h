@@ -27,7 +27,8 @@ bool mayReadWrite(const QString &device);
 // Owner, group and mode of the device node, if it has them.
 std::optional<DeviceAccess> accessOf(const QString &device);
 
-// The lock file that holds `device` if its process no longer runs.
-std::optional<StaleLock> staleLockOf(const QString &device);
+// The lock file another process keeps for `device`, if any (UUCP style:
+// LCK..NAME holding a process id, as QSerialPort and other programs write).
+std::optional<PortLock> lockOf(const QString &device);
 
 }  // namespace DeviceFacts

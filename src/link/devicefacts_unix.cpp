@@ -50,10 +50,10 @@ std::optional<DeviceAccess> accessOf(const QString &device)
     return DeviceAccess{info.owner(), info.group(), uint(st.st_mode & 0777)};
 }
 
-std::optional<StaleLock> staleLockOf(const QString &device)
+std::optional<PortLock> lockOf(const QString &device)
 {
-    // QSerialPort's lock: LCK.. and the name below /dev with '/' as '_', in
-    // the first of these folders it can write to.
+    // LCK.. and the name below /dev with '/' as '_', in any of the folders
+    // where programs put them (QSerialPort takes the first it can write).
     static const char *const kLockFolders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
                                                "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
     QString name = device;
@@ -65,14 +65,14 @@ std::optional<StaleLock> staleLockOf(const QString &device)
         QFile lock(path);
         if (!lock.open(QIODevice::ReadOnly))
             continue;
+        // The process id comes first, as text ("  1234" or "1234\nname...").
         bool ok = false;
-        const qint64 pid = lock.readLine(32).trimmed().toLongLong(&ok);
+        const qint64 pid = lock.readLine(64).trimmed().toLongLong(&ok);
         // Never probe pid 0 or below: kill() would address a process group.
-        if (!ok || pid <= 0)
+        if (!ok || pid <= 0 || pid == ::getpid())
             return std::nullopt;
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
-            return std::nullopt;  // it runs (or is someone else's): really busy
-        return StaleLock{path, pid};
+        const bool running = ::kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+        return PortLock{path, pid, running};
     }
     return std::nullopt;
 }

@@ -29,7 +29,7 @@ std::optional<DeviceAccess> accessOf(const QString &)
     return std::nullopt;
 }
 
-std::optional<StaleLock> staleLockOf(const QString &)
+std::optional<PortLock> lockOf(const QString &)
 {
     return std::nullopt;
 }

@@ -63,11 +63,16 @@ QString OpenFailure::causeLine(const QString &portsHere) const
             return permissionAdvice(names(), device, *access);
         return QStringLiteral("cause: permission denied on %1").arg(names());
     case OpenFailureCause::Busy:
-        if (staleLock)
+        if (lock && lock->running)
+            return QStringLiteral("cause: %1 is in use by another program (process %2, lock file %3)")
+                .arg(names())
+                .arg(lock->pid)
+                .arg(lock->path);
+        if (lock)
             return QStringLiteral("cause: %1 is locked by %2 of process %3, which no longer runs "
                                   "(left by a crash); remove that file: sudo rm %2")
-                .arg(names(), staleLock->path)
-                .arg(staleLock->pid);
+                .arg(names(), lock->path)
+                .arg(lock->pid);
         return QStringLiteral("cause: %1 is in use by another program").arg(names());
     default:
         return QStringLiteral("cause: %1").arg(describe());

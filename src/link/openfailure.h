@@ -22,11 +22,13 @@ struct DeviceAccess {
     uint mode = 0;  // permission bits, e.g. 0660
 };
 
-// A lock file left behind by a program that no longer runs (a crash): it
-// keeps the port busy until someone removes it.
-struct StaleLock {
+// A lock file that keeps a port busy: another program's that runs, or one
+// left behind by a program that no longer runs (a crash) until someone
+// removes it.
+struct PortLock {
     QString path;
     qint64 pid = 0;
+    bool running = false;
 };
 
 struct OpenFailure {
@@ -40,7 +42,7 @@ struct OpenFailure {
     QString detail;  // Qt's own words, for a trace
     QString given;   // the name the operator used, when it differs from `device`
     std::optional<DeviceAccess> access;  // with PermissionDenied
-    std::optional<StaleLock> staleLock;  // with Busy
+    std::optional<PortLock> lock;  // with Busy
 
     // "/dev/serial/by-id/x (/dev/ttyUSB0)", or just the device.
     QString names() const;

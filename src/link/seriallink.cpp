@@ -19,7 +19,7 @@ OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
         // error too; if we could open the device node ourselves, it is busy.
         if (DeviceFacts::mayReadWrite(device)) {
             OpenFailure busy{OpenFailureCause::Busy, device};
-            busy.staleLock = DeviceFacts::staleLockOf(device);
+            busy.lock = DeviceFacts::lockOf(device);
             return busy;
         } else {
             OpenFailure denied{OpenFailureCause::PermissionDenied, device};
@@ -68,6 +68,15 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const QString
         return failed({OpenFailureCause::BadSettings, real, QStringLiteral("malformed settings '%1'").arg(settings)});
     if (QFileInfo(real).isDir())
         return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
+
+    // A lock of another running program means the port is taken, whatever
+    // its format: QSerialPort would take a lock it does not recognise as its
+    // own for a stale one, remove it, and write into that program's session.
+    if (const std::optional<PortLock> lock = DeviceFacts::lockOf(real); lock && lock->running) {
+        OpenFailure busy{OpenFailureCause::Busy, real, QStringLiteral("locked by process %1").arg(lock->pid)};
+        busy.lock = lock;
+        return failed(busy);
+    }
 
     m_port.setPortName(real);
     if (!m_port.open(QIODevice::ReadWrite)) {

@@ -455,15 +455,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<QString>("stopAt");  // what the display has heard when Ctrl-C comes
-        QTest::newRow("a few frames in") << QStringList{} << "data #3 ";
+        QTest::addColumn<int>("signal");
+        QTest::newRow("a few frames in") << QStringList{} << "data #3 " << SIGINT;
         // The last of 30 frames: nothing more may follow, the end frame least of all.
-        QTest::newRow("awaiting the last frame's answer") << QStringList{"--fault", "data#29=silent"} << "data #29 ";
+        QTest::newRow("awaiting the last frame's answer") << QStringList{"--fault", "data#29=silent"} << "data #29 " << SIGINT;
+        QTest::newRow("kill") << QStringList{} << "data #3 " << SIGTERM;
+        QTest::newRow("the SSH session hangs up") << QStringList{} << "data #3 " << SIGHUP;
+        QTest::newRow("Ctrl-\\") << QStringList{} << "data #3 " << SIGQUIT;
     }
 
     void ctrlCStopsTheDownload()
     {
         QFETCH(QStringList, faults);
         QFETCH(QString, stopAt);
+        QFETCH(int, signal);
         Sim sim(faults);
         QProcess p;
         p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-b", "19200", "-p", sim.device, writeImage(randomImage(184 * 30))});
@@ -472,7 +477,7 @@ private Q_SLOTS:
         // Only a running child: kill(0, ...) would stop every test beside it.
         QCOMPARE(p.state(), QProcess::Running);
         QVERIFY(p.processId() > 0);
-        ::kill(pid_t(p.processId()), SIGINT);
+        ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 11);
@@ -484,6 +489,19 @@ private Q_SLOTS:
         // The port was released.
         SerialLink after;
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
+    }
+
+    // A reader that goes away (`| head -1`) must not kill a download half way.
+    void aClosedPipeDoesNotStopTheDownload()
+    {
+        Sim sim;
+        QProcess p;
+        p.start(QStringLiteral("/bin/bash"),
+                {"-c", "\"$0\" isp -b 19200 -p \"$1\" \"$2\" 2>&1 | head -1 >/dev/null; echo \"${PIPESTATUS[0]}\"",
+                 CUSTDISP_CLI, sim.device, writeImage(randomImage(184 * 5))});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed(), QStringLiteral("0"));
+        QVERIFY(sim.waitFor(QStringLiteral("image: 1104 bytes received")));
     }
 
     // On a terminal the bar redraws its own line; what follows must start

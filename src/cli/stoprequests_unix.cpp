@@ -12,6 +12,10 @@ namespace {
 // which the event loop then reads.
 int g_pipe[2] = {-1, -1};
 
+// Ctrl-C, Ctrl-\ (quit), kill, and a terminal or SSH session that hangs up: each
+// would otherwise end the program between two bytes of a frame.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+
 void onSignal(int)
 {
     const char c = 1;
@@ -33,15 +37,22 @@ StopRequests::StopRequests(QObject *parent) : QObject(parent)
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
-    m_listening = ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    m_listening = true;
+    for (int signal : kStopSignals)
+        m_listening = ::sigaction(signal, &action, nullptr) == 0 && m_listening;
+    // A reader that went away (a pager quit, `| head`) must not kill a
+    // download half way: the write fails instead, and the download goes on.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 StopRequests::~StopRequests()
 {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (int signal : kStopSignals)
+        ::sigaction(signal, &action, nullptr);
     for (int &fd : g_pipe) {
         if (fd >= 0)
             ::close(fd);

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -121,6 +122,66 @@ private Q_SLOTS:
         QCOMPARE(store.save(3, QStringLiteral("/dev/ttyACM1")), QString());
         QCOMPARE(store.load().devices.value(2), com2);
         QCOMPARE(store.load().devices.value(3), QStringLiteral("/dev/ttyACM1"));
+    }
+
+    // A map that is no regular file is never read (a FIFO would block every
+    // start) and never silently taken for an empty one.
+    void aMapThatIsNotAFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("link to a device") << "/dev/zero";
+        QTest::newRow("dangling link") << "dangling";
+        QTest::newRow("noise") << "noise";
+    }
+
+    void aMapThatIsNotAFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ports.ini"));
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ports.ini")));
+        else if (kind == QLatin1String("dangling"))
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), path));
+        else if (kind == QLatin1String("noise"))
+            QVERIFY(writeText(path, QByteArray("\x01\x02 no such thing \xff\n\x7f")));
+        else
+            QVERIFY(QFile::link(kind, path));
+        const PortStore::Contents c = PortStore(path).load();  // returns: nothing blocks
+        QVERIFY(c.devices.isEmpty());
+        QVERIFY2(c.warning.contains(QStringLiteral("the saved port map is ignored")), qPrintable(c.warning));
+        if (kind != QLatin1String("noise") && kind != QLatin1String("dangling"))
+            QVERIFY(!PortStore(path).save(1, QStringLiteral("/dev/ttyUSB0")).isEmpty());
+    }
+
+    void devicesAreKeptAsNamesThatLast_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("kept");  // CWD: the current folder
+        QTest::newRow("absolute") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("bare name") << "ttyUSB0" << "ttyUSB0";
+        QTest::newRow("relative path") << "adapters/usb0" << "CWD/adapters/usb0";
+        QTest::newRow("windows name") << "COM5" << "COM5";
+    }
+
+    void devicesAreKeptAsNamesThatLast()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, kept);
+        QTemporaryDir byId;
+        QCOMPARE(DeviceFacts::stableName(device, byId.path()), kept.replace(QLatin1String("CWD"), QDir::currentPath()));
+    }
+
+    void controlCharactersAreRefused()
+    {
+        QTemporaryDir dir;
+        const PortStore store(dir.filePath(QStringLiteral("ports.ini")));
+        QVERIFY(!store.save(1, QStringLiteral("/dev/a\nb")).isEmpty());
+        QVERIFY(store.load().devices.isEmpty());
     }
 
     void aFolderThatCannotBeWritten()

@@ -15,9 +15,10 @@ namespace DeviceFacts {
 // called. A name that does not exist comes back absolute but unresolved.
 QString realDevicePath(const QString &given);
 
-// The name that finds the same adapter again after it was plugged into
-// another socket (/dev/serial/by-id/... on Linux), or the device itself when
-// it has none. `byIdFolder` is where such names live.
+// The name to keep a device by: the one that finds the same adapter again
+// after it was plugged into another socket (/dev/serial/by-id/... on Linux),
+// or else the device itself, a relative path made absolute. `byIdFolder` is
+// where such names live.
 QString defaultByIdFolder();
 QString stableName(const QString &device, const QString &byIdFolder = defaultByIdFolder());
 

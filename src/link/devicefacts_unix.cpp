@@ -33,7 +33,8 @@ QString stableName(const QString &device, const QString &byIdFolder)
         if (link.isSymLink() && link.canonicalFilePath() == real)
             return link.absoluteFilePath();
     }
-    return device;
+    // A relative path would mean another device in another folder.
+    return device.contains(QLatin1Char('/')) ? QFileInfo(device).absoluteFilePath() : device;
 }
 
 bool mayReadWrite(const QString &device)

@@ -30,8 +30,15 @@ QString PortStore::defaultPath()
 PortStore::Contents PortStore::load() const
 {
     Contents contents;
-    if (!QFileInfo::exists(m_path))
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink())
+        return contents;  // nothing saved yet
+    // Only a readable regular file is read at all: a FIFO would block every
+    // start, a device would never end.
+    if (!info.exists() || !info.isFile() || !info.isReadable()) {
+        contents.warning = QStringLiteral("%1: not a readable file; the saved port map is ignored").arg(m_path);
         return contents;
+    }
     QSettings file(m_path, QSettings::IniFormat);
     QStringList ignored;
     if (file.status() == QSettings::AccessError)
@@ -56,6 +63,8 @@ PortStore::Contents PortStore::load() const
     }
     if (!ignored.isEmpty())
         contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, ignored.join(QStringLiteral(", ")));
+    else if (contents.devices.isEmpty() && info.size() > 0)
+        contents.warning = QStringLiteral("%1: nothing in it could be read; the saved port map is ignored").arg(m_path);
     return contents;
 }
 
@@ -63,6 +72,13 @@ QString PortStore::save(int n, const QString &device) const
 {
     if (!PortMap::isValidPort(n))
         return QStringLiteral("there is no Com %1").arg(n);
+    for (const QChar c : device) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("a device name has no control characters");
+    }
+    const QFileInfo info(m_path);
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("%1 is not a regular file").arg(m_path);
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
         return QStringLiteral("cannot create the folder of %1").arg(m_path);
     // Rewrite the whole file from what was valid in it, then put it in place

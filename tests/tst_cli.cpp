@@ -127,6 +127,13 @@ private Q_SLOTS:
         QTest::newRow("param option elsewhere") << QStringList{"version", "--code", "EURO_CODE"} << "belongs to params";
         QTest::newRow("unknown option") << QStringList{"version", "--frobnicate"} << "frobnicate";
         QTest::newRow("simulate and a port") << QStringList{"version", "--simulate", "-p", "2"} << "cannot be combined with -p";
+        QTest::newRow("dry run of params") << QStringList{"params", "--dry-run"} << "--dry-run belongs to isp";
+        QTest::newRow("dry run of version") << QStringList{"version", "--dry-run"} << "--dry-run belongs to isp";
+        QTest::newRow("speed twice") << QStringList{"version", "-b", "19200", "-b", "600"} << "--baud is given 2 times";
+        QTest::newRow("language twice") << QStringList{"params", "--language", "USA", "--language", "JAPAN"}
+                                        << "--language is given 2 times";
+        QTest::newRow("ports with a port") << QStringList{"ports", "-p", "2"} << "--port does not apply";
+        QTest::newRow("ports with json") << QStringList{"ports", "--json"} << "--json does not apply";
         QTest::newRow("simulate and a device") << QStringList{"isp", "--simulate", "-p", "/dev/ttyUSB0", "x.bin"}
                                                << "cannot be combined with -p";
     }
@@ -587,6 +594,9 @@ private Q_SLOTS:
         QTest::newRow("port 5") << QStringList{"ports", "--map", "5=/dev/ttyUSB0"} << "N from 1 to 4";
         QTest::newRow("no equals") << QStringList{"ports", "--map", "2"} << "N=DEVICE";
         QTest::newRow("with another command") << QStringList{"version", "--map", "2=/dev/ttyUSB0"} << "--map belongs to ports";
+        QTest::newRow("one port twice") << QStringList{"ports", "--map", "2=/dev/ttyUSB0", "--map", "2=/dev/ttyUSB1"}
+                                        << "Com 2 is named twice";
+        QTest::newRow("a control character") << QStringList{"ports", "--map", "2=/dev/a\nb"} << "no control characters";
     }
 
     void mapUsageErrors()

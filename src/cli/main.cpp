@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -32,7 +33,9 @@ namespace {
 constexpr char kDescription[] = R"(Talks to a serial customer display.
 
 Commands:
-  params      send the parameter packet (display baud, language, code table, emulation)
+  params      send the parameter packet (display baud, language, code table, emulation);
+              the packet carries all four, so one not given is sent as the window
+              starts it: 9600, USA, USA_EUROPE_CODE, DSP800
   version     send the firmware-version query (the answer is not read)
   isp FILE    download a firmware image into the display
   ports       list the serial ports of this machine and what each "Com N" names
@@ -117,15 +120,26 @@ QString mapLine(const PortMap &ports, int n)
 // saved map first.
 int listPorts(const QStringList &mapChanges)
 {
-    const PortStore store;
+    // Every change is checked before any is saved.
+    QList<QPair<int, QString>> changes;
     for (const QString &change : mapChanges) {
         const qsizetype eq = change.indexOf(QLatin1Char('='));
         bool ok = false;
         const int n = eq > 0 ? change.left(eq).trimmed().toInt(&ok) : 0;
         if (!ok || !PortMap::isValidPort(n))
             throw CommandLineError(QStringLiteral("--map %1: use N=DEVICE with N from 1 to 4 (N= for the default)").arg(change));
-        // A by-id name finds the adapter again in any USB socket.
+        for (const auto &earlier : changes) {
+            if (earlier.first == n)
+                throw CommandLineError(QStringLiteral("--map %1: Com %2 is named twice").arg(change).arg(n));
+        }
         const QString device = change.mid(eq + 1).trimmed();
+        if (std::any_of(device.cbegin(), device.cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+            throw CommandLineError(QStringLiteral("--map: a device name has no control characters"));
+        changes.append({n, device});
+    }
+    const PortStore store;
+    for (const auto &[n, device] : changes) {
+        // A by-id name finds the adapter again in any USB socket.
         const QString stored = device.isEmpty() ? device : DeviceFacts::stableName(device);
         if (const QString why = store.save(n, stored); !why.isEmpty()) {
             say(QStringLiteral("custdisp-cli: cannot save the port map: ") + why);
@@ -308,8 +322,24 @@ int run(QCoreApplication &app, int argc, char **argv)
             throw CommandLineError(QStringLiteral("--%1 belongs to params").arg(o->names().constLast()));
     }
 
+    // An option that would be overruled or do nothing is refused, never ignored.
     if (parser.isSet(map) && command != QLatin1String("ports"))
         throw CommandLineError(QStringLiteral("--map belongs to ports"));
+    if (parser.isSet(dry) && command != QLatin1String("isp"))
+        throw CommandLineError(QStringLiteral("--dry-run belongs to isp; %1 would really send").arg(command));
+    for (const QCommandLineOption *o : {&baud, &displayBaud, &language, &code, &emulation}) {
+        if (parser.values(*o).size() > 1)
+            throw CommandLineError(QStringLiteral("--%1 is given %2 times; give it once")
+                                       .arg(o->names().constLast())
+                                       .arg(parser.values(*o).size()));
+    }
+    if (command == QLatin1String("ports")) {
+        for (const QCommandLineOption *o : {&port, &baud, &simulate, &trace, &jsonOption}) {
+            if (parser.isSet(*o))
+                throw CommandLineError(QStringLiteral("ports lists the ports and the map; --%1 does not apply")
+                                           .arg(o->names().constLast()));
+        }
+    }
     if (command == QLatin1String("ports"))
         return listPorts(parser.values(map));
     if (command == QLatin1String("isp") && parser.isSet(dry))

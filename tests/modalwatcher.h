@@ -36,7 +36,8 @@ private:
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             if (box->standardButtons() & QMessageBox::Yes) {
                 const auto answer = onQuestion ? onQuestion(box) : QMessageBox::No;
-                box->button(answer)->click();
+                if (answer != QMessageBox::NoButton)  // NoButton: not yet
+                    box->button(answer)->click();
                 return;
             }
             if (onMessage)

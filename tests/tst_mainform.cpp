@@ -825,6 +825,51 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() >= 100);
     }
 
+    // The close question does not hold the download up: frames go on while
+    // it is open, and a display waiting for its next frame is not kept waiting.
+    void theDownloadGoesOnWhileTheCloseIsAsked()
+    {
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.pauseAfterFrame = 20ms;
+        Window w(t);
+        QTemporaryDir dir;
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(184 * 12, 'z'));
+        ModalWatcher watcher;
+        watcher.onFileDialog = [&](QFileDialog *d) {
+            d->selectFile(name);
+            static_cast<QDialog *>(d)->accept();
+        };
+        qsizetype heardWhenAsked = -1;
+        bool gaveUp = false;
+        QElapsedTimer asked;
+        watcher.onQuestion = [&](QMessageBox *) {
+            if (heardWhenAsked < 0) {
+                heardWhenAsked = w.sim.log().size();
+                asked.start();
+            }
+            // No answer until the display has heard two more frames (or,
+            // should nothing move, give up rather than wait for ever).
+            gaveUp = asked.elapsed() > 5000;
+            return w.sim.log().size() >= heardWhenAsked + 2 || gaveUp ? QMessageBox::No : QMessageBox::NoButton;
+        };
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, &poll, [&] {
+            if (w.form->downloadRunning() && w.sim.log().size() >= 3) {
+                poll.stop();
+                w.form->close();
+            }
+        });
+        poll.start();
+        QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QVERIFY(heardWhenAsked >= 3);
+        QVERIFY2(!gaveUp, "the download stood still while the question was open");
+        QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
+        QCOMPARE(w.sim.endFrames(), 1);
+        QVERIFY(w.form->isVisible());
+    }
+
     void commandsAreGreyForTheWholeDownload_data()
     {
         using namespace std::chrono_literals;

@@ -55,6 +55,27 @@ private Q_SLOTS:
         QVERIFY2(r.out.contains(answer), qPrintable(r.out + r.err));
     }
 
+    // A wrong command line is said to be wrong, display or not.
+    void usageErrorsComeFirst_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("complaint");
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+        QTest::newRow("port 5") << QStringList{"--com", "5=/dev/ttyUSB0"} << "port number must be 1 to 4";
+        QTest::newRow("named twice") << QStringList{"--com", "1=/a", "--com", "1=/b"} << "Com 1 is named twice";
+        QTest::newRow("stray argument") << QStringList{"firmware.bin"} << "unexpected argument";
+    }
+
+    void usageErrorsComeFirst()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, complaint);
+        const Run r = run(CUSTDISP_BINARY, args, kNoDisplay);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
+        QVERIFY(!r.err.contains(QStringLiteral("no display")));
+    }
+
     void theWindowSaysWhenThereIsNoDisplay()
     {
         const Run r = run(CUSTDISP_BINARY, {}, kNoDisplay);

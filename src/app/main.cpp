@@ -31,6 +31,20 @@ bool asksForHelpOrVersion(int argc, char *argv[])
            && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")));
 }
 
+// What is wrong with the command line, or nothing.
+QString usageError(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    declare(parser);
+    if (!parser.parse(arguments))
+        return parser.errorText();
+    QString error;
+    return readProgramOptions(parser, &error) ? QString() : error;
+}
+
 void describeProgram()
 {
     QCoreApplication::setApplicationName(QStringLiteral("custdisp"));
@@ -52,6 +66,12 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (const QString why = whyNoDisplay(); !why.isEmpty()) {
+        // Without a display there are no toolkit options to strip: a wrong
+        // option is still a usage error first.
+        if (const QString usage = usageError(argc, argv); !usage.isEmpty()) {
+            std::fprintf(stderr, "custdisp: %s\n", qPrintable(usage));
+            return 2;
+        }
         std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
         return 1;
     }

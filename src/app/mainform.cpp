@@ -327,23 +327,33 @@ void MainForm::closeEvent(QCloseEvent *event)
     // Closing inside the download's wait would end every later event loop at
     // once; stop the download first and close once it has returned.
     event->ignore();
-    if (m_closeAfterDownload)
+    if (m_closeAfterDownload || (m_closeQuestion && m_closeQuestion->isVisible()))
         return;
-    QMessageBox question(QMessageBox::Question, windowTitle(),
-                         QStringLiteral("A firmware download is running. Stop it and close the window?\n"
-                                        "The display will not have the complete firmware."),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    question.setDefaultButton(QMessageBox::No);
-    widenForTitle(question);
-    const auto answer = question.exec();
-    if (answer == QMessageBox::Yes && m_download.isRunning()) {
-        m_closeAfterDownload = true;
-        m_download.requestCancel();
+    // Asked without stopping: the download goes on while the question is up,
+    // so a display waiting for its next frame does not give up meanwhile.
+    if (!m_closeQuestion) {
+        m_closeQuestion = new QMessageBox(QMessageBox::Question, windowTitle(),
+                                          QStringLiteral("A firmware download is running. Stop it and close the window?\n"
+                                                         "The display will not have the complete firmware."),
+                                          QMessageBox::Yes | QMessageBox::No, this);
+        m_closeQuestion->setObjectName(QStringLiteral("CloseQuestion"));
+        m_closeQuestion->setDefaultButton(QMessageBox::No);
+        widenForTitle(*m_closeQuestion);
+        connect(m_closeQuestion, &QMessageBox::finished, this, [this](int answer) {
+            if (answer == QMessageBox::Yes && m_download.isRunning()) {
+                m_closeAfterDownload = true;
+                m_download.requestCancel();
+            }
+        });
     }
+    m_closeQuestion->open();
 }
 
 void MainForm::showMessage(const QString &text, const QString &title)
 {
+    // The download has its outcome: whether to stop it is no longer the question.
+    if (m_closeQuestion && m_closeQuestion->isVisible())
+        m_closeQuestion->done(QMessageBox::No);
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     widenForTitle(box);

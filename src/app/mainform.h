@@ -11,6 +11,7 @@
 
 class PortChooser;
 class QButtonGroup;
+class QMessageBox;
 class QGroupBox;
 class QProgressBar;
 class QPushButton;
@@ -51,6 +52,7 @@ private:
     SerialLink m_link;
     FirmwareDownload m_download;
     bool m_closeAfterDownload = false;
+    QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on
 
     PortChooser *m_portChooser = nullptr;
     QPushButton *m_command1 = nullptr;

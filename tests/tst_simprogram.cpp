@@ -79,6 +79,7 @@ private Q_SLOTS:
             << QStringList{"--save-image", dir + "/missing/fw.bin"} << "directory " + dir + "/missing does not exist";
         QTest::newRow("image onto a directory") << QStringList{"--save-image", dir} << dir + " is a directory";
         QTest::newRow("image without a name") << QStringList{"--save-image="} << "needs a file name";
+        QTest::newRow("image onto a device") << QStringList{"--save-image", "/dev/null"} << "/dev/null is not a regular file";
     }
 
     void usageErrorsExitWithTwo()

@@ -88,6 +88,10 @@ std::optional<QString> unsaveable(const QString &path)
     const QFileInfo file(path);
     if (file.isDir())
         return QStringLiteral("%1 is a directory").arg(path);
+    // A FIFO would block the display at its first end frame, a device would
+    // take anything: only a regular file, or a new one.
+    if (file.exists() && !file.isFile())
+        return QStringLiteral("%1 is not a regular file").arg(path);
     const QString dir = file.absolutePath();
     if (!QFileInfo(dir).isDir())
         return QStringLiteral("directory %1 does not exist").arg(dir);
@@ -185,7 +189,7 @@ int main(int argc, char *argv[])
             std::printf("%s\n", qPrintable(describeImage(image)));
             if (!imageFile.isEmpty()) {
                 QFile f(imageFile);
-                if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(image) != image.size())
+                if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(image) != image.size() || !f.flush())
                     std::fprintf(stderr, "custdisp-sim: cannot write %s\n", qPrintable(imageFile));
             }
         }

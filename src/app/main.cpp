@@ -20,26 +20,29 @@ void declare(QCommandLineParser &parser)
     addProgramOptions(parser);
 }
 
-bool asksForHelpOrVersion(int argc, char *argv[])
+// The command line as it stands, before any toolkit has taken its options.
+QStringList rawArguments(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+bool asksForHelpOrVersion(int argc, char *argv[])
+{
     QCommandLineParser parser;
     declare(parser);
-    return parser.parse(arguments)
+    return parser.parse(rawArguments(argc, argv))
            && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")));
 }
 
 // What is wrong with the command line, or nothing.
 QString usageError(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
     declare(parser);
-    if (!parser.parse(arguments))
+    if (!parser.parse(rawArguments(argc, argv)))
         return parser.errorText();
     QString error;
     return readProgramOptions(parser, &error) ? QString() : error;

@@ -100,9 +100,7 @@ void PortChooser::choose(int n, const QString &device)
 
 void PortChooser::describe(int n)
 {
-    const QString device = m_ports.deviceFor(n);
-    const QString real = DeviceFacts::realDevicePath(device);
-    const QString names = real == device ? device : QStringLiteral("%1 (%2)").arg(device, real);
+    const QString names = DeviceFacts::namesOf(m_ports.deviceFor(n));
     QAbstractButton *option = m_options.at(n - 1);
     option->setToolTip(names);
     // The group first, as for every option, then the device.

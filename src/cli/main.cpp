@@ -87,13 +87,6 @@ private:
     bool m_toStdout;
 };
 
-QString portList()
-{
-    QStringList names;
-    for (const FoundPort &found : PortCatalog::system().ports())
-        names.append(found.device);
-    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
-}
 
 // The saved map, with a warning for whatever in it was ignored.
 PortMap savedPorts(const PortStore &store)
@@ -109,9 +102,7 @@ PortMap savedPorts(const PortStore &store)
 
 QString mapLine(const PortMap &ports, int n)
 {
-    const QString device = ports.deviceFor(n);
-    const QString real = DeviceFacts::realDevicePath(device);
-    const QString names = real == device ? device : QStringLiteral("%1 (%2)").arg(device, real);
+    const QString names = DeviceFacts::namesOf(ports.deviceFor(n));
     const char *source = ports.sourceOf(n) == PortMap::Source::Saved ? "saved" : "default";
     return QStringLiteral("Com %1 -> %2, %3").arg(n).arg(names, QLatin1String(source));
 }
@@ -192,7 +183,7 @@ PortResult download(const FirmwareImage &image, const PortTarget &target, Serial
     result.message = outcome == DownloadOutcome::PortUnavailable ? target.ports.unavailableText(target.settings.CommPortNumber)
                                                                  : downloadMessage(outcome);
     if (outcome == DownloadOutcome::PortUnavailable && procedure.openFailure()) {
-        result.cause = procedure.openFailure()->causeLine(portList());
+        result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
         say(result.cause);
     }
     result.exitCode = ExitCode::of(outcome);
@@ -421,7 +412,7 @@ int run(QCoreApplication &app, int argc, char **argv)
     if (parser.isSet(trace)) {
         QObject::connect(&link, &SerialLink::opened, [&clock](const QString &given, const QString &real) {
             std::fprintf(stderr, "[%10.3f ms] open %s\n", double(clock.nsecsElapsed()) / 1e6,
-                         qPrintable(given == real ? real : QStringLiteral("%1 (%2)").arg(given, real)));
+                         qPrintable(deviceNames(given, real)));
         });
         QObject::connect(&link, &SerialLink::traffic, [&clock](bool outgoing, const QByteArray &bytes) {
             std::fprintf(stderr, "[%10.3f ms] %s %s\n", double(clock.nsecsElapsed()) / 1e6, outgoing ? ">" : "<",
@@ -444,7 +435,7 @@ int run(QCoreApplication &app, int argc, char **argv)
         result.message = sink.message;
         if (failure) {
             result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
-            result.cause = failure->causeLine(portList());
+            result.cause = failure->causeLine(PortCatalog::system().deviceList());
             result.exitCode = ExitCode::kPortUnavailable;
             say(result.cause);
         } else if (!parser.isSet(quiet)) {

@@ -47,17 +47,6 @@ private:
     int m_maximum = 0;
 };
 
-namespace {
-
-QString portsHere()
-{
-    QStringList names;
-    for (const FoundPort &found : PortCatalog::system().ports())
-        names.append(found.device);
-    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
-}
-
-}  // namespace
 
 PortJob::PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace)
     : m_command(command), m_target(std::move(target)), m_image(std::move(image)), m_trace(trace)
@@ -108,7 +97,7 @@ PortResult PortJob::download(SerialLink &link, JobOperator &op)
         result.framesSent = procedure.framesSent();
         result.retries = procedure.retries();
         if (procedure.openFailure())
-            result.cause = procedure.openFailure()->causeLine(portsHere());
+            result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
     }
     result.outcome = outcomeWord(outcome);
     result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);
@@ -131,7 +120,7 @@ PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
     if (failure) {
         result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
         result.message = op.message;
-        result.cause = failure->causeLine(portsHere());
+        result.cause = failure->causeLine(PortCatalog::system().deviceList());
         result.exitCode = ExitCode::kPortUnavailable;
     } else {
         result.outcome = outcomeWord(DownloadOutcome::Completed);

@@ -22,6 +22,13 @@ QString realDevicePath(const QString &given);
 QString defaultByIdFolder();
 QString stableName(const QString &device, const QString &byIdFolder = defaultByIdFolder());
 
+// The device's name and, when it is a link or a relative path, the real
+// device behind it: "/dev/serial/by-id/x (/dev/ttyUSB0)".
+inline QString namesOf(const QString &device)
+{
+    return deviceNames(device, realDevicePath(device));
+}
+
 // Whether this user could open the device node for reading and writing.
 bool mayReadWrite(const QString &device);
 

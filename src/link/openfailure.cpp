@@ -32,11 +32,16 @@ QString permissionAdvice(const QString &names, const QString &device, const Devi
 
 }  // namespace
 
+QString deviceNames(const QString &given, const QString &real)
+{
+    if (given.isEmpty() || given == real)
+        return real;
+    return QStringLiteral("%1 (%2)").arg(given, real);
+}
+
 QString OpenFailure::names() const
 {
-    if (given.isEmpty() || given == device)
-        return device;
-    return QStringLiteral("%1 (%2)").arg(given, device);
+    return deviceNames(given, device);
 }
 
 QString OpenFailure::describe() const

@@ -31,6 +31,10 @@ struct PortLock {
     bool running = false;
 };
 
+// "/dev/serial/by-id/x (/dev/ttyUSB0)" for a name and the device it stands
+// for, or just the device when they are the same.
+QString deviceNames(const QString &given, const QString &real);
+
 struct OpenFailure {
     OpenFailure(OpenFailureCause why = OpenFailureCause::Other, QString dev = {}, QString qtWords = {})
         : cause(why), device(std::move(dev)), detail(std::move(qtWords))

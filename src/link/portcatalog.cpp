@@ -27,6 +27,14 @@ QList<FoundPort> PortCatalog::ports() const
     return found;
 }
 
+QString PortCatalog::deviceList() const
+{
+    QStringList names;
+    for (const FoundPort &found : ports())
+        names.append(found.device);
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+}
+
 const PortCatalog &PortCatalog::system()
 {
     static const PortCatalog catalog;

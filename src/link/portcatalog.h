@@ -21,6 +21,8 @@ class PortCatalog {
 public:
     virtual ~PortCatalog() = default;
     virtual QList<FoundPort> ports() const;
+    // Their devices, "/dev/ttyS0, /dev/ttyUSB0", or "none".
+    QString deviceList() const;
 
     // The system's catalog.
     static const PortCatalog &system();

@@ -198,16 +198,10 @@ PortResult download(const FirmwareImage &image, const PortTarget &target, Serial
 int dryRun(const ImagePath &file)
 {
     const FirmwareImage image = FirmwareImage::read(file);
-    switch (image.verdict) {
-    case FirmwareImage::Verdict::Unreadable:
+    // An oversized image still gets its plan: its last addresses show why.
+    if (image.verdict == FirmwareImage::Verdict::Unreadable || image.verdict == FirmwareImage::Verdict::Empty) {
         std::printf("%s\n", qPrintable(image.refusal()));
-        return ExitCode::kFileUnreadable;
-    case FirmwareImage::Verdict::Empty:
-        std::printf("%s\n", qPrintable(image.refusal()));
-        return ExitCode::kImageSize;
-    case FirmwareImage::Verdict::TooLarge:
-    case FirmwareImage::Verdict::Ready:
-        break;
+        return ExitCode::of(outcomeOfRefusal(image.verdict));
     }
     const qint64 size = image.fileSize;
     const int frames = Isp::dataFrameCount(size);
@@ -220,7 +214,7 @@ int dryRun(const ImagePath &file)
                 fits ? "yes" : "no");
     if (!fits)
         std::printf("%s\n", qPrintable(image.refusal()));
-    return fits ? ExitCode::kSuccess : ExitCode::kImageSize;
+    return fits ? ExitCode::kSuccess : ExitCode::of(outcomeOfRefusal(image.verdict));
 }
 
 // The file argument as the file system knows it: Qt's decoding of a name
@@ -375,11 +369,13 @@ int run(QCoreApplication &app, int argc, char **argv)
     if (command == QLatin1String("isp")) {
         image = std::make_shared<const FirmwareImage>(FirmwareImage::read(fileArgument(args.at(1), argc, argv)));
         if (image->verdict != FirmwareImage::Verdict::Ready) {
-            const int code = image->verdict == FirmwareImage::Verdict::Unreadable ? ExitCode::kFileUnreadable
-                                                                                  : ExitCode::kImageSize;
-            if (json)
+            const int code = ExitCode::of(outcomeOfRefusal(image->verdict));
+            if (json) {
                 std::fputs(jsonReport(command, nullptr, {}, code).constData(), stdout);
-            (json ? say(image->refusal()) : (void)std::printf("%s\n", qPrintable(image->refusal())));
+                say(image->refusal());  // stdout holds the report alone
+            } else {
+                std::printf("%s\n", qPrintable(image->refusal()));
+            }
             return code;
         }
     }

@@ -22,6 +22,18 @@ bool clearsProgressOnExit(DownloadOutcome outcome)
 
 }  // namespace
 
+DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict)
+{
+    switch (verdict) {
+    case FirmwareImage::Verdict::Empty: return DownloadOutcome::ImageEmpty;
+    case FirmwareImage::Verdict::TooLarge: return DownloadOutcome::ImageTooLarge;
+    case FirmwareImage::Verdict::Unreadable:
+    case FirmwareImage::Verdict::Ready:  // not a refusal: never asked
+        break;
+    }
+    return DownloadOutcome::FileUnreadable;
+}
+
 QString downloadMessage(DownloadOutcome outcome)
 {
     switch (outcome) {
@@ -68,11 +80,7 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
     const FirmwareImage image = FirmwareImage::read(*path);
     if (image.verdict != FirmwareImage::Verdict::Ready) {
         m_operator.showMessage(image.refusal(), kTitle);
-        switch (image.verdict) {
-        case FirmwareImage::Verdict::Empty: return DownloadOutcome::ImageEmpty;
-        case FirmwareImage::Verdict::TooLarge: return DownloadOutcome::ImageTooLarge;
-        default: return DownloadOutcome::FileUnreadable;
-        }
+        return outcomeOfRefusal(image.verdict);
     }
     return send(image, settings, ports);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "isp/firmwareimage.h"
 #include "link/replywait.h"
 #include "link/seriallink.h"
 
@@ -10,7 +11,6 @@
 #include <optional>
 
 class Operator;
-struct FirmwareImage;
 class PortMap;
 struct Settings;
 
@@ -40,6 +40,9 @@ enum class DownloadOutcome {
     DataFrameFailed,
     Cancelled,  // the operator stopped it (window closed, Ctrl-C)
 };
+
+// How a download ends for an image refused before any port is touched.
+DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict);
 
 // The message the operator sees for an outcome ("ISP Transmit OK!", ...);
 // empty where none is shown.

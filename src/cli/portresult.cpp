@@ -1,5 +1,7 @@
 #include "cli/portresult.h"
 
+#include <QRegularExpression>
+
 QString outcomeWord(DownloadOutcome outcome)
 {
     switch (outcome) {
@@ -17,4 +19,12 @@ QString outcomeWord(DownloadOutcome outcome)
     case DownloadOutcome::Cancelled: return QStringLiteral("cancelled");
     }
     return QStringLiteral("failed");
+}
+
+QString portLine(const QString &port, const QString &text)
+{
+    // As a name of its own, not as a part of another ("1" in "/dev/ttyS1").
+    const QRegularExpression named(QStringLiteral(R"((^|[\s(])%1($|[\s):,;]))").arg(QRegularExpression::escape(port)),
+                                   QRegularExpression::CaseInsensitiveOption);
+    return text.contains(named) ? text : port + QStringLiteral(": ") + text;
 }

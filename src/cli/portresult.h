@@ -26,3 +26,7 @@ Q_DECLARE_METATYPE(PortResult)
 
 // "completed", "access-timeout", "wrong-version", ...
 QString outcomeWord(DownloadOutcome outcome);
+
+// A line about one of several ports: the port's name in front, unless the
+// text names it already ("/dev/ttyUSB0: not available.").
+QString portLine(const QString &port, const QString &text);

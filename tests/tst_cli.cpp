@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -721,6 +722,37 @@ private Q_SLOTS:
             const qsizetype eq = e.indexOf(QLatin1Char('='));
             QCOMPARE(jsonAt(document.object(), e.left(eq)), e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device));
         }
+    }
+
+    // frames_sent and retries are what went over the line: they match the
+    // trace and what the display heard, also when the line dies, a frame is
+    // refused or one goes unanswered.
+    void countsMatchTheLine_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("framesSent");
+        QTest::addColumn<int>("retries");
+        QTest::newRow("answered, then the line dies") << "data#2=0xAA+hangup" << 3 << 0;
+        QTest::newRow("the line dies on a frame") << "data#3=hangup" << 4 << 0;
+        QTest::newRow("refused once") << "data#1@1=0x15" << 6 << 1;
+        QTest::newRow("refused") << "data#1=0x15" << 2 << 2;
+        QTest::newRow("unanswered once") << "data#4@1=silent" << 6 << 1;
+    }
+
+    void countsMatchTheLine()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, framesSent);
+        QFETCH(int, retries);
+        Sim sim({"--fault", fault});
+        const Run r = cli({"isp", "--json", "--trace", "-q", "-b", "19200", "-p", sim.device, writeImage(randomImage(1000))});
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("frames_sent").toInt(), framesSent);
+        QCOMPARE(port.value("retries").toInt(), retries);
+        QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
+        const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"
+        QCOMPARE(log.count(QStringLiteral(" attempt 1")), framesSent);
+        QCOMPARE(log.count(QRegularExpression(QStringLiteral(" attempt [2-9]"))), retries);
     }
 
     void simulatedDisplayInProcess()

@@ -63,7 +63,7 @@ void ProgressBoard::update(int port, int value, int maximum)
 void ProgressBoard::finish(int port, const PortResult &result)
 {
     Row &r = m_rows[port];
-    r.outcome = result.message.isEmpty() ? result.outcome : result.message;
+    r.outcome = result.outcomeText();
     if (m_onTerminal) {
         redraw();
         return;

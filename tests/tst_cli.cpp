@@ -686,7 +686,8 @@ private Q_SLOTS:
                                                 "image.last_address=1103", "ports=[0]"};
         QTest::newRow("dry run, too large") << QStringList{"isp", "--dry-run", "/dev/null/../LARGE"} << 5
                                             << QStringList{"image.outcome=image-too-large", "image.size=65504",
-                                                           "image.frames=357", "image.last_address=65687"};
+                                                           "image.frames=357", "image.last_address=65687",
+                                                           "image.message=File 'LARGE' has 65504 bytes; at most 65503 bytes fit the display."};
         QTest::newRow("refused image") << QStringList{"isp", "-p", "SIM", "/nonexistent/x.bin"} << 4
                                        << QStringList{"dry_run=false", "image.outcome=file-unreadable",
                                                       "image.message=Cann't Open File '/nonexistent/x.bin'!", "ports=[0]"};
@@ -707,7 +708,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         Sim sim;
         const QString image = writeImage(randomImage(1000));
-        const QString large = writeImage(randomImage(65504), QStringLiteral("large.bin"));
+        const QString large = writeImage(randomImage(65504), QStringLiteral("large %2.bin"));  // a name is no format
         for (QString &arg : args)
             arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image : arg;
         args.replaceInStrings(QStringLiteral("/dev/null/../LARGE"), large);
@@ -720,7 +721,8 @@ private Q_SLOTS:
         QCOMPARE(jsonAt(document.object(), QStringLiteral("exit_code")), QString::number(code));
         for (const QString &e : expected) {
             const qsizetype eq = e.indexOf(QLatin1Char('='));
-            QCOMPARE(jsonAt(document.object(), e.left(eq)), e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device));
+            QCOMPARE(jsonAt(document.object(), e.left(eq)),
+                     e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device).replace(QLatin1String("LARGE"), large));
         }
     }
 

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -31,6 +34,19 @@ Run cliAsNobody(const QStringList &args)
 {
     return runProgram(QStringLiteral("/usr/bin/setpriv"),
                       QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", CUSTDISP_CLI} + args, 30000);
+}
+
+// The value at "ports.0.outcome" as text: strings as they are, numbers and
+// booleans as JSON writes them, an array as its length ("[0]").
+QString jsonAt(QJsonValue value, const QString &path)
+{
+    for (const QString &key : path.split(QLatin1Char('.')))
+        value = value.isArray() ? value.toArray().at(key.toInt()) : value.toObject().value(key);
+    if (value.isArray())
+        return QStringLiteral("[%1]").arg(value.toArray().size());
+    if (value.isString())
+        return value.toString();
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
 }
 
 bool setOwnerAndMode(const QString &path, uid_t owner, gid_t group, mode_t mode)
@@ -133,7 +149,7 @@ private Q_SLOTS:
         QTest::newRow("language twice") << QStringList{"params", "--language", "USA", "--language", "JAPAN"}
                                         << "--language is given 2 times";
         QTest::newRow("ports with a port") << QStringList{"ports", "-p", "2"} << "--port does not apply";
-        QTest::newRow("ports with json") << QStringList{"ports", "--json"} << "--json does not apply";
+        QTest::newRow("ports with a trace") << QStringList{"ports", "--trace"} << "--trace does not apply";
         QTest::newRow("simulate and a device") << QStringList{"isp", "--simulate", "-p", "/dev/ttyUSB0", "x.bin"}
                                                << "cannot be combined with -p";
     }
@@ -652,6 +668,59 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(!r.out.isEmpty());
         QVERIFY(!r.out.contains(sim.device + QLatin1Char('\t')));
+    }
+
+    // --json: one document on stdout for every command and outcome (each is
+    // also checked against the schema by tst_jsonschema).
+    void jsonForEveryCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");  // SIM: a simulated display; IMAGE: a file of 1000 bytes
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("expected");  // "path=value", see jsonAt()
+        QTest::newRow("isp") << QStringList{"isp", "-b", "19200", "-p", "SIM", "IMAGE"} << 0
+                             << QStringList{"dry_run=false", "image.outcome=ready", "image.size=1000", "image.frames=6",
+                                            "ports.0.port=SIM", "ports.0.outcome=completed", "ports.0.frames_sent=6"};
+        QTest::newRow("dry run") << QStringList{"isp", "--dry-run", "IMAGE"} << 0
+                                 << QStringList{"dry_run=true", "image.outcome=ready", "image.message=", "image.first_address=0",
+                                                "image.last_address=1103", "ports=[0]"};
+        QTest::newRow("dry run, too large") << QStringList{"isp", "--dry-run", "/dev/null/../LARGE"} << 5
+                                            << QStringList{"image.outcome=image-too-large", "image.size=65504",
+                                                           "image.frames=357", "image.last_address=65687"};
+        QTest::newRow("refused image") << QStringList{"isp", "-p", "SIM", "/nonexistent/x.bin"} << 4
+                                       << QStringList{"dry_run=false", "image.outcome=file-unreadable",
+                                                      "image.message=Cann't Open File '/nonexistent/x.bin'!", "ports=[0]"};
+        QTest::newRow("params") << QStringList{"params", "-p", "SIM"} << 0
+                                << QStringList{"command=params", "ports.0.outcome=completed", "ports.0.exit_code=0"};
+        QTest::newRow("version, port unavailable")
+            << QStringList{"version", "-p", "/dev/custdisp-nothing-here"} << 3
+            << QStringList{"ports.0.outcome=port-unavailable", "ports.0.message=/dev/custdisp-nothing-here: not available."};
+        QTest::newRow("ports") << QStringList{"ports"} << 0
+                               << QStringList{"command=ports", "map=[4]", "map.1.number=2", "map.1.device=/dev/ttyS1",
+                                              "map.1.source=default"};
+    }
+
+    void jsonForEveryCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QStringList, expected);
+        Sim sim;
+        const QString image = writeImage(randomImage(1000));
+        const QString large = writeImage(randomImage(65504), QStringLiteral("large.bin"));
+        for (QString &arg : args)
+            arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image : arg;
+        args.replaceInStrings(QStringLiteral("/dev/null/../LARGE"), large);
+        const Run r = cli(args << "--json");
+        QCOMPARE(r.exitCode, code);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + r.out));
+        QCOMPARE(jsonAt(document.object(), QStringLiteral("schema_version")), QStringLiteral("1"));
+        QCOMPARE(jsonAt(document.object(), QStringLiteral("exit_code")), QString::number(code));
+        for (const QString &e : expected) {
+            const qsizetype eq = e.indexOf(QLatin1Char('='));
+            QCOMPARE(jsonAt(document.object(), e.left(eq)), e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device));
+        }
     }
 
     void simulatedDisplayInProcess()

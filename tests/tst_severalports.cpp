@@ -167,7 +167,9 @@ private Q_SLOTS:
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 11);
-        const QJsonDocument report = QJsonDocument::fromJson(p.readAllStandardOutput());
+        const QByteArray out = p.readAllStandardOutput();
+        keepJsonDocument(p.arguments(), p.exitCode(), QString::fromUtf8(out));
+        const QJsonDocument report = QJsonDocument::fromJson(out);
         for (const auto &sim : d.sims) {
             QCOMPARE(portNamed(report, sim->device).value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
             QVERIFY(!sim->log().contains(QStringLiteral("image:")));

@@ -1,11 +1,15 @@
 // custdisp-cli: the window's three commands from a terminal, on the very same
 // procedures, for scripted updates and for work over SSH.
 #include "cli/exitcodes.h"
+#include "cli/imagefacts.h"
+#include "cli/jsonreport.h"
 #include "cli/portjob.h"
 #include "cli/portresult.h"
+#include "cli/runresult.h"
 #include "cli/severalports.h"
 #include "cli/stoprequests.h"
 #include "cli/terminaloperator.h"
+#include "cli/textreport.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
@@ -100,16 +104,9 @@ PortMap savedPorts(const PortStore &store)
     return ports;
 }
 
-QString mapLine(const PortMap &ports, int n)
-{
-    const QString names = DeviceFacts::namesOf(ports.deviceFor(n));
-    const char *source = ports.sourceOf(n) == PortMap::Source::Saved ? "saved" : "default";
-    return QStringLiteral("Com %1 -> %2, %3").arg(n).arg(names, QLatin1String(source));
-}
-
 // The ports there are, then what each "Com N" names; --map changes the
 // saved map first.
-int listPorts(const QStringList &mapChanges)
+int listPorts(const QStringList &mapChanges, bool json)
 {
     // Every change is checked before any is saved.
     QList<QPair<int, QString>> changes;
@@ -128,25 +125,30 @@ int listPorts(const QStringList &mapChanges)
             throw CommandLineError(QStringLiteral("--map: a device name has no control characters"));
         changes.append({n, device});
     }
+    RunResult result;
+    result.command = QStringLiteral("ports");
     const PortStore store;
     for (const auto &[n, device] : changes) {
         // A by-id name finds the adapter again in any USB socket.
         const QString stored = device.isEmpty() ? device : DeviceFacts::stableName(device);
         if (const QString why = store.save(n, stored); !why.isEmpty()) {
-            say(QStringLiteral("custdisp-cli: cannot save the port map: ") + why);
-            return ExitCode::kFailure;
+            result.failure = QStringLiteral("cannot save the port map: ") + why;
+            result.exitCode = ExitCode::kFailure;
+            say(QStringLiteral("custdisp-cli: ") + result.failure);
+            if (json)
+                std::fputs(jsonDocument(result).constData(), stdout);
+            return result.exitCode;
         }
     }
 
-    const QList<FoundPort> found = PortCatalog::system().ports();
-    if (found.isEmpty())
-        std::printf("no serial ports found\n");
-    for (const FoundPort &p : found)
-        std::printf("%s\t%s\t%s\t%s\t%s\n", qPrintable(p.device), qPrintable(p.description),
-                    qPrintable(p.manufacturer), qPrintable(p.ids), qPrintable(p.serialNumber));
+    PortListing listing;
+    listing.found = PortCatalog::system().ports();
     const PortMap ports = savedPorts(store);
     for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
-        std::printf("%s\n", qPrintable(mapLine(ports, n)));
+        listing.map.append({n, ports.deviceFor(n), DeviceFacts::realDevicePath(ports.deviceFor(n)),
+                            ports.sourceOf(n) == PortMap::Source::Saved});
+    result.listing = listing;
+    std::fputs(json ? jsonDocument(result).constData() : qPrintable(listingText(listing)), stdout);
     return ExitCode::kSuccess;
 }
 
@@ -195,26 +197,16 @@ PortResult download(const FirmwareImage &image, const PortTarget &target, Serial
 }
 
 // Reads the image exactly as a download would, so both reach the same verdict.
-int dryRun(const ImagePath &file)
+int dryRun(const ImagePath &file, bool json)
 {
-    const FirmwareImage image = FirmwareImage::read(file);
+    RunResult result;
+    result.command = QStringLiteral("isp");
+    result.dryRun = true;
+    result.image = ImageFacts::of(FirmwareImage::read(file));
+    result.exitCode = result.image->exitCode;
     // An oversized image still gets its plan: its last addresses show why.
-    if (image.verdict == FirmwareImage::Verdict::Unreadable || image.verdict == FirmwareImage::Verdict::Empty) {
-        std::printf("%s\n", qPrintable(image.refusal()));
-        return ExitCode::of(outcomeOfRefusal(image.verdict));
-    }
-    const qint64 size = image.fileSize;
-    const int frames = Isp::dataFrameCount(size);
-    const qint64 lastStart = qint64(frames - 1) * Isp::kBlockSize;
-    const bool fits = image.verdict == FirmwareImage::Verdict::Ready;
-    std::printf("image: %s\nsize: %lld bytes (at most %lld)\ndata frames: %d\n"
-                "first address: 0\nlast frame: %lld..%lld\nfits: %s\n",
-                qPrintable(file.shown), static_cast<long long>(size), static_cast<long long>(Isp::kMaxImageSize), frames,
-                static_cast<long long>(lastStart), static_cast<long long>(lastStart + Isp::kBlockSize - 1),
-                fits ? "yes" : "no");
-    if (!fits)
-        std::printf("%s\n", qPrintable(image.refusal()));
-    return fits ? ExitCode::kSuccess : ExitCode::of(outcomeOfRefusal(image.verdict));
+    std::fputs(json ? jsonDocument(result).constData() : qPrintable(planText(*result.image)), stdout);
+    return result.exitCode;
 }
 
 // The file argument as the file system knows it: Qt's decoding of a name
@@ -281,8 +273,8 @@ int run(QCoreApplication &app, int argc, char **argv)
                                                 "(repeatable)."),
                                  QStringLiteral("N=DEVICE"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print one JSON document with the outcome of every port on stdout, "
-                                                       "and nothing else there."));
+                                        QStringLiteral("Print one JSON document on stdout, and nothing else there: the "
+                                                       "outcome of the command and of every port."));
     parser.addOptions({port, baud, simulate, trace, quiet, displayBaud, language, code, emulation, dry, map, jsonOption});
 
     if (!parser.parse(app.arguments()))
@@ -319,21 +311,21 @@ int run(QCoreApplication &app, int argc, char **argv)
                                        .arg(parser.values(*o).size()));
     }
     if (command == QLatin1String("ports")) {
-        for (const QCommandLineOption *o : {&port, &baud, &simulate, &trace, &jsonOption}) {
+        for (const QCommandLineOption *o : {&port, &baud, &simulate, &trace}) {
             if (parser.isSet(*o))
                 throw CommandLineError(QStringLiteral("ports lists the ports and the map; --%1 does not apply")
                                            .arg(o->names().constLast()));
         }
     }
+    const bool json = parser.isSet(jsonOption);
     if (command == QLatin1String("ports"))
-        return listPorts(parser.values(map));
+        return listPorts(parser.values(map), json);
     if (command == QLatin1String("isp") && parser.isSet(dry))
-        return dryRun(fileArgument(args.at(1), argc, argv));
+        return dryRun(fileArgument(args.at(1), argc, argv), json);
     // A simulated display takes the place of the port: a port named as well
     // would be silently ignored.
     if (parser.isSet(simulate) && parser.isSet(port))
         throw CommandLineError(QStringLiteral("--simulate talks to a simulated display; it cannot be combined with -p"));
-    const bool json = parser.isSet(jsonOption);
 
     // What every port gets: the line speed and, for params, the display's own
     // parameters, each through its group's click rule.
@@ -371,7 +363,8 @@ int run(QCoreApplication &app, int argc, char **argv)
         if (image->verdict != FirmwareImage::Verdict::Ready) {
             const int code = ExitCode::of(outcomeOfRefusal(image->verdict));
             if (json) {
-                std::fputs(jsonReport(command, nullptr, {}, code).constData(), stdout);
+                const RunResult refused{command, false, ImageFacts::of(*image), {}, std::nullopt, QString(), code};
+                std::fputs(jsonDocument(refused).constData(), stdout);
                 say(image->refusal());  // stdout holds the report alone
             } else {
                 std::printf("%s\n", qPrintable(image->refusal()));
@@ -441,8 +434,12 @@ int run(QCoreApplication &app, int argc, char **argv)
         }
         result.seconds = double(clock.elapsed()) / 1000.0;
     }
-    if (json)
-        std::fputs(jsonReport(command, image.get(), {result}, result.exitCode).constData(), stdout);
+    if (json) {
+        RunResult run{command, false, std::nullopt, {result}, std::nullopt, QString(), result.exitCode};
+        if (image)
+            run.image = ImageFacts::of(*image);
+        std::fputs(jsonDocument(run).constData(), stdout);
+    }
     return result.exitCode;
 }
 

@@ -2,12 +2,8 @@
 
 #include "isp/firmwaredownload.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QMetaType>
 #include <QString>
-
-struct FirmwareImage;
 
 // How one port's command ended: the one record the progress printer, the
 // summary table and --json all read, so no front end works an outcome out
@@ -30,10 +26,3 @@ Q_DECLARE_METATYPE(PortResult)
 
 // "completed", "access-timeout", "wrong-version", ...
 QString outcomeWord(DownloadOutcome outcome);
-
-// One line a port, in columns: port, device, outcome, frames, attempts, seconds.
-QString summaryTable(const QList<PortResult> &results);
-
-// The whole run as one JSON document: the image (isp only) and every port.
-QByteArray jsonReport(const QString &command, const FirmwareImage *image, const QList<PortResult> &results,
-                      int exitCode);

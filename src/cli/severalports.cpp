@@ -1,9 +1,12 @@
 #include "cli/severalports.h"
 
 #include "cli/exitcodes.h"
+#include "cli/jsonreport.h"
 #include "cli/progressboard.h"
+#include "cli/runresult.h"
 #include "cli/stoprequests.h"
 #include "cli/terminal.h"
+#include "cli/textreport.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -71,9 +74,12 @@ int runOnSeveralPorts(const QString &commandName, PortJob::Command command, cons
             std::fprintf(stderr, "%s: %s\n", qPrintable(r.port), qPrintable(r.cause));
     }
     const int exitCode = allSucceeded ? ExitCode::kSuccess : stopped ? ExitCode::kCancelled : ExitCode::kSomeFailed;
-    if (options.json)
-        std::fputs(jsonReport(commandName, image.get(), results, exitCode).constData(), stdout);
-    else
+    if (options.json) {
+        RunResult run{commandName, false, std::nullopt, results, std::nullopt, QString(), exitCode};
+        if (image)
+            run.image = ImageFacts::of(*image);
+        std::fputs(jsonDocument(run).constData(), stdout);
+    } else
         std::fputs(qPrintable(summaryTable(results)), stdout);
     std::fflush(stdout);
     return exitCode;

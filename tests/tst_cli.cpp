@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -685,7 +686,8 @@ private Q_SLOTS:
                                                 "image.last_address=1103", "ports=[0]"};
         QTest::newRow("dry run, too large") << QStringList{"isp", "--dry-run", "/dev/null/../LARGE"} << 5
                                             << QStringList{"image.outcome=image-too-large", "image.size=65504",
-                                                           "image.frames=357", "image.last_address=65687"};
+                                                           "image.frames=357", "image.last_address=65687",
+                                                           "image.message=File 'LARGE' has 65504 bytes; at most 65503 bytes fit the display."};
         QTest::newRow("refused image") << QStringList{"isp", "-p", "SIM", "/nonexistent/x.bin"} << 4
                                        << QStringList{"dry_run=false", "image.outcome=file-unreadable",
                                                       "image.message=Cann't Open File '/nonexistent/x.bin'!", "ports=[0]"};
@@ -706,7 +708,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         Sim sim;
         const QString image = writeImage(randomImage(1000));
-        const QString large = writeImage(randomImage(65504), QStringLiteral("large.bin"));
+        const QString large = writeImage(randomImage(65504), QStringLiteral("large %2.bin"));  // a name is no format
         for (QString &arg : args)
             arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image : arg;
         args.replaceInStrings(QStringLiteral("/dev/null/../LARGE"), large);
@@ -719,8 +721,40 @@ private Q_SLOTS:
         QCOMPARE(jsonAt(document.object(), QStringLiteral("exit_code")), QString::number(code));
         for (const QString &e : expected) {
             const qsizetype eq = e.indexOf(QLatin1Char('='));
-            QCOMPARE(jsonAt(document.object(), e.left(eq)), e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device));
+            QCOMPARE(jsonAt(document.object(), e.left(eq)),
+                     e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device).replace(QLatin1String("LARGE"), large));
         }
+    }
+
+    // frames_sent and retries are what went over the line: they match the
+    // trace and what the display heard, also when the line dies, a frame is
+    // refused or one goes unanswered.
+    void countsMatchTheLine_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("framesSent");
+        QTest::addColumn<int>("retries");
+        QTest::newRow("answered, then the line dies") << "data#2=0xAA+hangup" << 3 << 0;
+        QTest::newRow("the line dies on a frame") << "data#3=hangup" << 4 << 0;
+        QTest::newRow("refused once") << "data#1@1=0x15" << 6 << 1;
+        QTest::newRow("refused") << "data#1=0x15" << 2 << 2;
+        QTest::newRow("unanswered once") << "data#4@1=silent" << 6 << 1;
+    }
+
+    void countsMatchTheLine()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, framesSent);
+        QFETCH(int, retries);
+        Sim sim({"--fault", fault});
+        const Run r = cli({"isp", "--json", "--trace", "-q", "-b", "19200", "-p", sim.device, writeImage(randomImage(1000))});
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("frames_sent").toInt(), framesSent);
+        QCOMPARE(port.value("retries").toInt(), retries);
+        QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
+        const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"
+        QCOMPARE(log.count(QStringLiteral(" attempt 1")), framesSent);
+        QCOMPARE(log.count(QRegularExpression(QStringLiteral(" attempt [2-9]"))), retries);
     }
 
     void simulatedDisplayInProcess()

@@ -16,13 +16,21 @@ struct PortResult {
     QString cause;    // why the port could not be opened, if it could not
     int exitCode = 0;
     int frames = 0;      // data frames the image takes (isp only)
-    int framesSent = 0;  // distinct data frames sent
-    int retries = 0;     // data frames sent again after a refusal or silence
+    int framesSent = 0;  // distinct data frames written whole to the line
+    int retries = 0;     // data frames written again after a refusal or silence
     double seconds = 0;
 
     int attempts() const { return framesSent + retries; }
+    // For a line that names the port already: the message without the
+    // port's name in front ("not available."), or the outcome word where the
+    // window shows no message.
+    QString outcomeText() const;
 };
 Q_DECLARE_METATYPE(PortResult)
 
 // "completed", "access-timeout", "wrong-version", ...
 QString outcomeWord(DownloadOutcome outcome);
+
+// A line about one of several ports: the port's name in front, unless the
+// text names it already ("/dev/ttyUSB0: not available.").
+QString portLine(const QString &port, const QString &text);

@@ -14,7 +14,7 @@ QString summaryTable(const QList<PortResult> &results)
     QList<QStringList> rows{head};
     for (const PortResult &r : results) {
         const QString frames = r.frames > 0 ? QStringLiteral("%1/%2").arg(r.framesSent).arg(r.frames) : QStringLiteral("-");
-        rows.append({r.port, r.device, r.message.isEmpty() ? r.outcome : r.message, frames,
+        rows.append({r.port, r.device, r.outcomeText(), frames,
                      QString::number(r.attempts()), QString::number(r.seconds, 'f', 1)});
     }
     QList<qsizetype> widths(head.size(), 0);

@@ -38,10 +38,9 @@ QString FirmwareImage::refusal() const
     case Verdict::Empty:
         return QStringLiteral("File '%1' is empty; there is nothing to send.").arg(path.shown);
     case Verdict::TooLarge:
+        // One .arg() for all: a "%2" in the name must stay as it is.
         return QStringLiteral("File '%1' has %2 bytes; at most %3 bytes fit the display.")
-            .arg(path.shown)
-            .arg(fileSize)
-            .arg(Isp::kMaxImageSize);
+            .arg(path.shown, QString::number(fileSize), QString::number(Isp::kMaxImageSize));
     }
     return {};
 }

@@ -1,0 +1,73 @@
+#include "cli/portrun.h"
+
+#include "cli/exitcodes.h"
+#include "cli/runevents.h"
+#include "cli/stoprequests.h"
+#include "isp/firmwareimage.h"
+
+#include <QEventLoop>
+#include <QThread>
+
+#include <algorithm>
+#include <vector>
+
+int PortRun::exitCode() const
+{
+    if (results.size() == 1)
+        return results.constFirst().exitCode;
+    if (std::all_of(results.cbegin(), results.cend(), [](const PortResult &r) { return r.exitCode == ExitCode::kSuccess; }))
+        return ExitCode::kSuccess;
+    return stopped ? ExitCode::kCancelled : ExitCode::kSomeFailed;
+}
+
+PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,
+                   bool trace, RunEvents &events)
+{
+    QStringList labels;
+    for (const PortTarget &t : targets)
+        labels.append(t.label);
+    events.starting(labels, image ? image->bytes.size() : 0);
+
+    PortRun run;
+    run.results.resize(targets.size());
+    QEventLoop loop;
+    qsizetype running = targets.size();
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::unique_ptr<PortJob>> jobs;
+    for (int i = 0; i < targets.size(); ++i) {
+        auto job = std::make_unique<PortJob>(command, targets.at(i), image, trace, targets.size() > 1);
+        auto thread = std::make_unique<QThread>();
+        thread->setObjectName(targets.at(i).label);
+        job->moveToThread(thread.get());
+        QObject::connect(thread.get(), &QThread::started, job.get(), &PortJob::run);
+        // Received on this thread, between two steps of its own loop.
+        QObject::connect(job.get(), &PortJob::progress, &loop,
+                         [&events, i](int value, int maximum) { events.progress(i, value, maximum); });
+        QObject::connect(job.get(), &PortJob::finished, &loop, [&, i](const PortResult &result) {
+            run.results[i] = result;
+            events.finished(i, result);
+            if (--running == 0)
+                loop.quit();
+        });
+        jobs.push_back(std::move(job));
+        threads.push_back(std::move(thread));
+    }
+
+    // Ctrl-C stops every port at its next step; none reports success after it.
+    StopRequests stop;
+    QObject::connect(&stop, &StopRequests::requested, &loop, [&] {
+        run.stopped = true;
+        for (const auto &job : jobs)
+            job->cancel();
+    });
+
+    for (const auto &thread : threads)
+        thread->start();
+    if (running > 0)
+        loop.exec();
+    for (const auto &thread : threads) {
+        thread->quit();
+        thread->wait();
+    }
+    return run;
+}

@@ -297,45 +297,92 @@ private Q_SLOTS:
         QVERIFY(b.sim.image().startsWith(image));
     }
 
+    // A stop is seen wherever the download is, and nothing goes out after
+    // it: "now" stops from inside the procedure's own call, "queued" as a
+    // signal or another thread does (delivered by the next event loop), a
+    // time as a timer after the moment.
     void cancelStopsAtTheNextStep_data()
     {
         QTest::addColumn<QString>("when");
+        QTest::addColumn<QString>("delivery");  // "now", "queued" or milliseconds after the moment
+        QTest::addColumn<QString>("pauses");    // after access / after each frame / before the end, ms
+        QTest::addColumn<QStringList>("plan");
+        QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("heard");
-        QTest::newRow("before the access command") << "disable" << QStringList{};
-        QTest::newRow("after the first frame") << "value 1" << QStringList{"access", "erase", "data#0"};
-        QTest::newRow("inside a wait") << "wait data#0" << QStringList{"access", "erase", "data#0"};
-        QTest::newRow("inside the last frame's wait")
-            << "wait data#5" << QStringList{"access", "erase", "data#0", "data#1", "data#2", "data#3", "data#4", "data#5"};
+        const int cancelled = int(DownloadOutcome::Cancelled);
+        const QStringList frames{"access", "erase", "data#0", "data#1", "data#2", "data#3", "data#4", "data#5"};
+        QTest::newRow("before the access command") << "disable" << "now" << "1/1/1" << QStringList{} << cancelled << QStringList{};
+        QTest::newRow("after the first frame") << "value 1" << "now" << "1/1/1" << QStringList{} << cancelled
+                                               << frames.mid(0, 3);
+        QTest::newRow("inside a wait") << "wait data#0" << "100" << "1/1/1" << QStringList{"data#0=silent"} << cancelled
+                                       << frames.mid(0, 3);
+        QTest::newRow("inside the last frame's wait") << "wait data#5" << "100" << "1/1/1" << QStringList{"data#5=silent"}
+                                                      << cancelled << frames;
+        QTest::newRow("in the pause after the access command") << "answer 07" << "100" << "2000/1/1" << QStringList{}
+                                                               << cancelled << frames.mid(0, 1);
+        QTest::newRow("in the pause after a frame") << "value 1" << "100" << "1/2000/1" << QStringList{} << cancelled
+                                                    << frames.mid(0, 3);
+        QTest::newRow("in the pause before the end frame") << "value 6" << "100" << "1/1/2000" << QStringList{}
+                                                           << cancelled << frames;
+        QTest::newRow("between two attempts") << "answer 15" << "queued" << "1/1/1" << QStringList{"data#1@1=0x15"}
+                                              << cancelled << frames.mid(0, 4);
+        QTest::newRow("just before the end frame") << "value 6" << "queued" << "0/0/0" << QStringList{} << cancelled
+                                                   << frames;
+        QTest::newRow("after the end frame went out") << "end written" << "queued" << "0/0/0" << QStringList{}
+                                                      << int(DownloadOutcome::Completed) << frames + QStringList{"end"};
     }
 
     void cancelStopsAtTheNextStep()
     {
         QFETCH(QString, when);
+        QFETCH(QString, delivery);
+        QFETCH(QString, pauses);
+        QFETCH(QStringList, plan);
+        QFETCH(int, outcome);
         QFETCH(QStringList, heard);
         DownloadTimings t = quick();
         t.dataTimeout = 5000ms;
+        const QStringList ms = pauses.split(QLatin1Char('/'));
+        t.pauseAfterAccess = std::chrono::milliseconds(ms.at(0).toInt());
+        t.pauseAfterFrame = std::chrono::milliseconds(ms.at(1).toInt());
+        t.pauseBeforeEnd = std::chrono::milliseconds(ms.at(2).toInt());
         Bench b(t);
+        b.plan(plan);
         b.writeImage(randomImage(1000));
-        QObject context;  // the timer dies with the test
+        QObject context;  // timers and queued calls die with the test
+        const auto stop = [&] {
+            if (delivery == QLatin1String("now"))
+                b.download.requestCancel();
+            else if (delivery == QLatin1String("queued"))
+                QMetaObject::invokeMethod(&context, [&] { b.download.requestCancel(); }, Qt::QueuedConnection);
+            else
+                QTimer::singleShot(delivery.toInt(), &context, [&] { b.download.requestCancel(); });
+        };
         if (when.startsWith(QLatin1String("wait "))) {
-            b.plan({when.mid(5) + "=silent"});
             b.sim.setObserver([&](const SimLogEntry &e) {
                 if (e.kind == MessageKind::DataFrame && QStringLiteral("wait data#%1").arg(e.frame) == when)
-                    QTimer::singleShot(100, &context, [&] { b.download.requestCancel(); });
+                    QMetaObject::invokeMethod(&context, stop, Qt::QueuedConnection);  // on the test's thread
+            });
+        } else if (when.startsWith(QLatin1String("answer ")) || when == QLatin1String("end written")) {
+            QObject::connect(&b.link, &SerialLink::traffic, &context, [&](bool outgoing, const QByteArray &bytes) {
+                const bool endFrame = outgoing && bytes.size() == Isp::kFrameSize && bytes.at(0) == char(Isp::kTypeEnd);
+                if (endFrame ? when == QLatin1String("end written") : (!outgoing && "answer " + bytes.toHex() == when))
+                    stop();
             });
         } else {
             b.op.onEvent = [&](const QString &e) {
-                if (e.startsWith(when))
-                    b.download.requestCancel();
+                if (e.startsWith(when + QLatin1Char('|')))
+                    stop();
             };
         }
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(b.run(), DownloadOutcome::Cancelled);
-        QVERIFY(clock.elapsed() < 3000);
-        QCOMPARE(b.op.messages, QStringList{});  // never a success
+        QCOMPARE(int(b.run()), outcome);
+        QVERIFY(clock.elapsed() < 3000);  // well under any pause a stop did not cut short
+        const bool completed = outcome == int(DownloadOutcome::Completed);
+        QCOMPARE(b.op.messages, completed ? QStringList{kOk} : QStringList{});  // never a success after a stop
         QCOMPARE(b.heard(), heard);
-        QCOMPARE(b.sim.endFrames(), 0);
+        QCOMPARE(b.sim.endFrames(), completed ? 1 : 0);
         QVERIFY(!b.link.isOpen());
         QVERIFY(b.op.commandsEnabled);
         QCOMPARE(b.op.progressValue, 0);

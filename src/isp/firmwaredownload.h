@@ -82,6 +82,7 @@ private:
     bool sendDataFrame(const QByteArray &frame);
     ReplyCode sendAndWait(const QByteArray &message, std::chrono::milliseconds limit);
     void pause(std::chrono::milliseconds duration);
+    bool stopSeen();
 
     SerialLink &m_link;
     Operator &m_operator;

@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/portchooser.h"
 #include "app/programoptions.h"
+#include "process/standarddescriptors.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
 
@@ -58,6 +59,8 @@ void describeProgram()
 
 int main(int argc, char *argv[])
 {
+    if (!openStandardDescriptors())
+        return 1;
     // --help and --version need no display: answer them before any window
     // system is touched.
     if (asksForHelpOrVersion(argc, argv)) {

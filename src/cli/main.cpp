@@ -13,6 +13,7 @@
 #include "link/devicefacts.h"
 #include "link/portcatalog.h"
 #include "link/seriallink.h"
+#include "process/standarddescriptors.h"
 #include "settings/portmap.h"
 #include "settings/portstore.h"
 #include "settings/settings.h"
@@ -450,6 +451,8 @@ int run(QCoreApplication &app, int argc, char **argv)
 
 int main(int argc, char *argv[])
 {
+    if (!openStandardDescriptors())
+        return ExitCode::kFailure;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));

@@ -1,5 +1,6 @@
 // custdisp-sim: a simulated display as a program. Prints its device path on
 // the first line, then one line for every message it hears, until stopped.
+#include "process/standarddescriptors.h"
 #include "settings/settings.h"
 #include "sim/simulateddisplay.h"
 
@@ -118,6 +119,9 @@ void onSignal(int)
 
 int main(int argc, char *argv[])
 {
+    // Closed, they would be handed to the stop pipe: its first printed line would stop it.
+    if (!openStandardDescriptors())
+        return 1;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));

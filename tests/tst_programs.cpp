@@ -133,6 +133,7 @@ private Q_SLOTS:
         QTest::newRow("custdisp-cli isp, stderr") << CUSTDISP_CLI << QList<int>{2};
         QTest::newRow("custdisp-cli isp, stdin and stdout") << CUSTDISP_CLI << QList<int>{0, 1};
         QTest::newRow("custdisp-sim, all three") << CUSTDISP_SIM << QList<int>{0, 1, 2};
+        QTest::newRow("custdisp, all three") << CUSTDISP_BINARY << QList<int>{0, 1, 2};
     }
 
     void closedStandardDescriptors()

@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/portchooser.h"
 #include "app/programoptions.h"
+#include "cli/stoprequests.h"
 #include "process/standarddescriptors.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
@@ -124,6 +125,10 @@ int main(int argc, char *argv[])
         [[maybe_unused]] const bool ok = options->ports.setSaved(it.key(), it.value());
     MainForm window(options->ports);
     window.portChooser().setStore(store);
+    // Ended by the system (kill, a hang-up, Ctrl-C in its terminal), it stops
+    // as a confirmed close would: no success, the port and its lock released.
+    StopRequests stop;
+    QObject::connect(&stop, &StopRequests::requested, &window, &MainForm::stopRequested);
     window.show();
     return app.exec();
 }

@@ -125,6 +125,9 @@ int main(int argc, char *argv[])
         [[maybe_unused]] const bool ok = options->ports.setSaved(it.key(), it.value());
     MainForm window(options->ports);
     window.portChooser().setStore(store);
+    QObject::connect(&window.portChooser(), &PortChooser::dropped, &window, [](const QString &what) {
+        std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(what));
+    });
     // Ended by the system (kill, a hang-up, Ctrl-C in its terminal), it stops
     // as a confirmed close would: no success, the port and its lock released.
     StopRequests stop;

@@ -133,10 +133,13 @@ int listPorts(const QStringList &mapChanges)
     for (const auto &[n, device] : changes) {
         // A by-id name finds the adapter again in any USB socket.
         const QString stored = device.isEmpty() ? device : DeviceFacts::stableName(device);
-        if (const QString why = store.save(n, stored); !why.isEmpty()) {
+        QString dropped;
+        if (const QString why = store.save(n, stored, &dropped); !why.isEmpty()) {
             say(QStringLiteral("custdisp-cli: cannot save the port map: ") + why);
             return ExitCode::kFailure;
         }
+        if (!dropped.isEmpty())
+            say(QStringLiteral("custdisp-cli: warning: ") + dropped);
     }
 
     const QList<FoundPort> found = PortCatalog::system().ports();

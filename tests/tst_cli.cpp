@@ -232,6 +232,10 @@ private Q_SLOTS:
         QTest::newRow("largest, dry run") << "65503" << true << 0 << "data frames: 356\nfirst address: 0\nlast frame: 65320..65503\nfits: yes";
         QTest::newRow("1 byte") << "1" << false << 0 << "ISP Transmit OK!";
         QTest::newRow("1 byte, dry run") << "1" << true << 0 << "data frames: 1\n";
+        // A file of the kernel's reports 4096 bytes and holds a few: the plan
+        // is of what a download would send.
+        QTest::newRow("reports more than it holds, dry run") << "/sys/devices/system/cpu/online" << true << 0
+                                                             << "data frames: 1\n";
     }
 
     void imageKinds()

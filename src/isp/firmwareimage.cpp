@@ -11,7 +11,11 @@ FirmwareImage FirmwareImage::read(const ImagePath &path)
     const std::optional<RegularFileHead> head = readRegularFile(path, Isp::kMaxImageSize + 1);
     if (!head)
         return image;
-    image.fileSize = qMax(head->size, qint64(head->bytes.size()));
+    // What was read is the image, whatever size the file reports (a file of
+    // the kernel's reports 4096 and holds a few bytes); only for one too big
+    // to read whole does the reported size say by how much.
+    image.fileSize = head->bytes.size() > Isp::kMaxImageSize ? qMax(head->size, qint64(head->bytes.size()))
+                                                             : qint64(head->bytes.size());
     if (head->bytes.isEmpty())
         image.verdict = Verdict::Empty;
     else if (head->bytes.size() > Isp::kMaxImageSize)

@@ -2,6 +2,7 @@
 // the first line, then one line for every message it hears, until stopped.
 #include "process/standarddescriptors.h"
 #include "settings/settings.h"
+#include "sim/savedimage.h"
 #include "sim/simulateddisplay.h"
 
 #include <QCommandLineParser>
@@ -174,6 +175,8 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--save-image: %1").arg(*why));
     }
 
+    // The observer is copied for every message: what it last showed lives here.
+    SimLineSettings shownLine;
     SimulatedDisplay display;
     if (!display.isValid()) {
         std::fprintf(stderr, "custdisp-sim: %s\n", qPrintable(display.error()));
@@ -181,7 +184,7 @@ int main(int argc, char *argv[])
     }
     display.setFaultPlan(plan);
     display.setPacing(parser.isSet(pace));
-    display.setObserver([&display, imageFile, shownLine = SimLineSettings()](const SimLogEntry &e) mutable {
+    display.setObserver([&display, &shownLine, imageFile](const SimLogEntry &e) {
         // The line settings, whenever they differ from those last shown.
         if (e.line.baud > 0 && e.line != shownLine) {
             shownLine = e.line;
@@ -192,9 +195,8 @@ int main(int argc, char *argv[])
             const QByteArray image = display.image();
             std::printf("%s\n", qPrintable(describeImage(image)));
             if (!imageFile.isEmpty()) {
-                QFile f(imageFile);
-                if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(image) != image.size() || !f.flush())
-                    std::fprintf(stderr, "custdisp-sim: cannot write %s\n", qPrintable(imageFile));
+                if (const QString why = saveImage(imageFile, image); !why.isEmpty())
+                    std::fprintf(stderr, "custdisp-sim: cannot write %s: %s\n", qPrintable(imageFile), qPrintable(why));
             }
         }
         std::fflush(stdout);

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <limits>
+
 std::optional<FaultAction> FaultPlan::actionFor(MessageKind kind, int frame, int attempt) const
 {
     for (const FaultRule &rule : rules) {
@@ -53,7 +55,12 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     if (m.hasCaptured(3)) {
         bool ok = false;
         const int attempt = m.captured(3).toInt(&ok);
-        if (!ok || attempt < 1)
+        if (!ok)
+            return refuse(QStringLiteral("attempt %1 would never match: a message is not heard that often in a row "
+                                         "(at most %2)")
+                              .arg(m.captured(3))
+                              .arg(std::numeric_limits<int>::max()));
+        if (attempt < 1)
             return refuse(QStringLiteral("attempt %1 would never match: attempts count from 1").arg(m.captured(3)));
         result.attempt = attempt;
     }

@@ -179,6 +179,10 @@ private Q_SLOTS:
                                               << "not a fault rule";
         QTest::newRow("hang up twice") << "data=0xAA+hangup+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
                                        << "not a fault rule";
+        QTest::newRow("more said, then hang up") << "data=0xAA+then:0xAA@10ms+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                                 << false << "+then would never be said";
+        QTest::newRow("more said after over a minute") << "data=0xAA+then:0x55@60001ms" << false << 0 << 0 << 0 << 0 << 0
+                                                       << 0 << false << "over the limit";
         QTest::newRow("hang up before the delay") << "data=0xAA+hangup+10ms" << false << 0 << 0 << 0 << 0 << 0 << 0
                                                   << false << "not a fault rule";
     }

@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
 #include <QSysInfo>
@@ -505,6 +508,20 @@ private Q_SLOTS:
         // The port was released.
         SerialLink after;
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
+    }
+
+    // A display that answers frame 1 twice, the second time late, and frame 2
+    // not at all: the stale answer is dropped, never taken for frame 2's.
+    void aStaleAnswerNeverAcceptsTheNextFrame()
+    {
+        Sim sim({"--fault", "data#1=0xAA+then:0xAA@20ms", "--fault", "data#2=silent"});
+        const Run r = cli({"isp", "--json", "-b", "19200", "-p", sim.device, writeImage(randomImage(600))});
+        QCOMPARE(r.exitCode, 10);
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("outcome").toString(), QStringLiteral("data-frame-failed"));
+        QCOMPARE(port.value("frames_sent").toInt(), 3);
+        QCOMPARE(port.value("retries").toInt(), 2);
+        QVERIFY(!sim.log().contains("image:"));
     }
 
     // A reader that goes away (`| head -1`) must not kill a download half way.

@@ -284,6 +284,48 @@ private Q_SLOTS:
         QCOMPARE(b.heard(), QStringList({"access", "erase", "data#0", "data#0", "data#1", "data#2", "end"}));
     }
 
+    // A display that says more than it was asked (a doubled answer, an echo,
+    // noise after its answer): whatever it said before a frame is written is
+    // never taken for that frame's answer. Without the drop before each
+    // write, the first row would count a frame the display never took.
+    void nothingStaleAnswersALaterFrame_data()
+    {
+        QTest::addColumn<QStringList>("plan");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("heard");
+        const QStringList start{"access", "erase", "data#0", "data#1"};
+        QTest::newRow("frame 1 answered twice, frame 2 not at all")
+            << QStringList{"data#1=0xAA+then:0xAA@20ms", "data#2=silent"} << int(DownloadOutcome::DataFrameFailed)
+            << start + QStringList{"data#2", "data#2", "data#2"};
+        QTest::newRow("access answered twice") << QStringList{"access=0x07+then:0x07@20ms"}
+                                               << int(DownloadOutcome::Completed) << start + QStringList{"data#2", "end"};
+        QTest::newRow("both answers at once") << QStringList{"access=0x07,0x07", "data#0=0xAA,0xAA,0x15"}
+                                              << int(DownloadOutcome::Completed) << start + QStringList{"data#2", "end"};
+        QTest::newRow("noise after an answer, in the pause") << QStringList{"data#1=0xAA+then:0x15,0x00,0xFF@20ms"}
+                                                             << int(DownloadOutcome::Completed)
+                                                             << start + QStringList{"data#2", "end"};
+    }
+
+    void nothingStaleAnswersALaterFrame()
+    {
+        QFETCH(QStringList, plan);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, heard);
+        // Pauses long enough (15 times the 20 ms) for the late bytes to land in them.
+        DownloadTimings t = quick();
+        t.pauseAfterAccess = 300ms;
+        t.pauseAfterFrame = 300ms;
+        Bench b(t);
+        b.plan(plan);
+        b.writeImage(randomImage(500));
+        QCOMPARE(int(b.run()), outcome);
+        QCOMPARE(b.heard(), heard);
+        QCOMPARE(b.sim.endFrames(), outcome == int(DownloadOutcome::Completed) ? 1 : 0);
+        // A stale refusal would have a frame sent again, which the display
+        // may never hear (a write drops what it has not read yet).
+        QCOMPARE(b.download.retries(), outcome == int(DownloadOutcome::Completed) ? 0 : 2);
+    }
+
     void theImageIsOneSnapshot()
     {
         Bench b;

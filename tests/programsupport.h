@@ -2,7 +2,13 @@
 
 // The programs as a user runs them: custdisp-sim as a separate process, and
 // a helper to run a program to its end.
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -85,9 +91,29 @@ inline Run runProgram(const QString &program, const QStringList &args, int timeo
 }
 
 #ifdef CUSTDISP_CLI
+// Keeps what a `custdisp-cli --json` run printed for tst_jsonschema, which
+// checks every document the tests make against docs/custdisp-cli.schema.json.
+inline void keepJsonDocument(const QStringList &args, int exitCode, const QString &out)
+{
+    static int count = 0;
+    const QString folder = QStringLiteral(CUSTDISP_JSON_DIR);
+    QFile f(QStringLiteral("%1/%2-%3-%4.json")
+                .arg(folder, QCoreApplication::applicationName())
+                .arg(QCoreApplication::applicationPid())
+                .arg(++count));
+    const QJsonObject run{{QStringLiteral("args"), QJsonArray::fromStringList(args)},
+                          {QStringLiteral("exit_code"), exitCode},
+                          {QStringLiteral("stdout"), out}};
+    if (!QDir().mkpath(folder) || !f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(run).toJson()) <= 0)
+        qWarning("cannot keep a JSON document in %s", qPrintable(folder));
+}
+
 inline Run cli(const QStringList &args, int timeoutMs = 30000)
 {
-    return runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
+    const Run r = runProgram(QStringLiteral(CUSTDISP_CLI), args, timeoutMs);
+    if (args.contains(QStringLiteral("--json")))
+        keepJsonDocument(args, r.exitCode, r.out);
+    return r;
 }
 #endif
 

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,19 @@ Run cliAsNobody(const QStringList &args)
 {
     return runProgram(QStringLiteral("/usr/bin/setpriv"),
                       QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", CUSTDISP_CLI} + args, 30000);
+}
+
+// The value at "ports.0.outcome" as text: strings as they are, numbers and
+// booleans as JSON writes them, an array as its length ("[0]").
+QString jsonAt(QJsonValue value, const QString &path)
+{
+    for (const QString &key : path.split(QLatin1Char('.')))
+        value = value.isArray() ? value.toArray().at(key.toInt()) : value.toObject().value(key);
+    if (value.isArray())
+        return QStringLiteral("[%1]").arg(value.toArray().size());
+    if (value.isString())
+        return value.toString();
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
 }
 
 bool setOwnerAndMode(const QString &path, uid_t owner, gid_t group, mode_t mode)
@@ -141,7 +155,7 @@ private Q_SLOTS:
         QTest::newRow("language twice") << QStringList{"params", "--language", "USA", "--language", "JAPAN"}
                                         << "--language is given 2 times";
         QTest::newRow("ports with a port") << QStringList{"ports", "-p", "2"} << "--port does not apply";
-        QTest::newRow("ports with json") << QStringList{"ports", "--json"} << "--json does not apply";
+        QTest::newRow("ports with a trace") << QStringList{"ports", "--trace"} << "--trace does not apply";
         QTest::newRow("simulate and a device") << QStringList{"isp", "--simulate", "-p", "/dev/ttyUSB0", "x.bin"}
                                                << "cannot be combined with -p";
     }
@@ -755,6 +769,92 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(!r.out.isEmpty());
         QVERIFY(!r.out.contains(sim.device + QLatin1Char('\t')));
+    }
+
+    // --json: one document on stdout for every command and outcome (each is
+    // also checked against the schema by tst_jsonschema).
+    void jsonForEveryCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");  // SIM: a simulated display; IMAGE: a file of 1000 bytes
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("expected");  // "path=value", see jsonAt()
+        QTest::newRow("isp") << QStringList{"isp", "-b", "19200", "-p", "SIM", "IMAGE"} << 0
+                             << QStringList{"dry_run=false", "image.outcome=ready", "image.size=1000", "image.frames=6",
+                                            "ports.0.port=SIM", "ports.0.outcome=completed", "ports.0.frames_sent=6"};
+        QTest::newRow("dry run") << QStringList{"isp", "--dry-run", "IMAGE"} << 0
+                                 << QStringList{"dry_run=true", "image.outcome=ready", "image.message=", "image.first_address=0",
+                                                "image.last_address=1103", "ports=[0]"};
+        QTest::newRow("dry run, too large") << QStringList{"isp", "--dry-run", "/dev/null/../LARGE"} << 5
+                                            << QStringList{"image.outcome=image-too-large", "image.size=65504",
+                                                           "image.frames=357", "image.last_address=65687",
+                                                           "image.message=File 'LARGE' has 65504 bytes; at most 65503 bytes fit the display."};
+        QTest::newRow("refused image") << QStringList{"isp", "-p", "SIM", "/nonexistent/x.bin"} << 4
+                                       << QStringList{"dry_run=false", "image.outcome=file-unreadable",
+                                                      "image.message=Cann't Open File '/nonexistent/x.bin'!", "ports=[0]"};
+        QTest::newRow("params") << QStringList{"params", "-p", "SIM"} << 0
+                                << QStringList{"command=params", "ports.0.outcome=completed", "ports.0.exit_code=0"};
+        QTest::newRow("version, port unavailable")
+            << QStringList{"version", "-p", "/dev/custdisp-nothing-here"} << 3
+            << QStringList{"ports.0.outcome=port-unavailable", "ports.0.message=/dev/custdisp-nothing-here: not available."};
+        QTest::newRow("ports") << QStringList{"ports"} << 0
+                               << QStringList{"command=ports", "map=[4]", "map.1.number=2", "map.1.device=/dev/ttyS1",
+                                              "map.1.source=default"};
+    }
+
+    void jsonForEveryCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QStringList, expected);
+        Sim sim;
+        const QString image = writeImage(randomImage(1000));
+        const QString large = writeImage(randomImage(65504), QStringLiteral("large %2.bin"));  // a name is no format
+        for (QString &arg : args)
+            arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image : arg;
+        args.replaceInStrings(QStringLiteral("/dev/null/../LARGE"), large);
+        const Run r = cli(args << "--json");
+        QCOMPARE(r.exitCode, code);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + r.out));
+        QCOMPARE(jsonAt(document.object(), QStringLiteral("schema_version")), QStringLiteral("1"));
+        QCOMPARE(jsonAt(document.object(), QStringLiteral("exit_code")), QString::number(code));
+        for (const QString &e : expected) {
+            const qsizetype eq = e.indexOf(QLatin1Char('='));
+            QCOMPARE(jsonAt(document.object(), e.left(eq)),
+                     e.mid(eq + 1).replace(QLatin1String("SIM"), sim.device).replace(QLatin1String("LARGE"), large));
+        }
+    }
+
+    // frames_sent and retries are what went over the line: they match the
+    // trace and what the display heard, also when the line dies, a frame is
+    // refused or one goes unanswered.
+    void countsMatchTheLine_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("framesSent");
+        QTest::addColumn<int>("retries");
+        QTest::newRow("answered, then the line dies") << "data#2=0xAA+hangup" << 3 << 0;
+        QTest::newRow("the line dies on a frame") << "data#3=hangup" << 4 << 0;
+        QTest::newRow("refused once") << "data#1@1=0x15" << 6 << 1;
+        QTest::newRow("refused") << "data#1=0x15" << 2 << 2;
+        QTest::newRow("unanswered once") << "data#4@1=silent" << 6 << 1;
+    }
+
+    void countsMatchTheLine()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, framesSent);
+        QFETCH(int, retries);
+        Sim sim({"--fault", fault});
+        const Run r = cli({"isp", "--json", "--trace", "-q", "-b", "19200", "-p", sim.device, writeImage(randomImage(1000))});
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("frames_sent").toInt(), framesSent);
+        QCOMPARE(port.value("retries").toInt(), retries);
+        QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
+        const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"
+        QCOMPARE(log.count(QStringLiteral(" attempt 1")), framesSent);
+        QCOMPARE(log.count(QRegularExpression(QStringLiteral(" attempt [2-9]"))), retries);
     }
 
     void simulatedDisplayInProcess()

@@ -167,13 +167,35 @@ private Q_SLOTS:
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 11);
-        const QJsonDocument report = QJsonDocument::fromJson(p.readAllStandardOutput());
+        const QByteArray out = p.readAllStandardOutput();
+        keepJsonDocument(p.arguments(), p.exitCode(), QString::fromUtf8(out));
+        const QJsonDocument report = QJsonDocument::fromJson(out);
         for (const auto &sim : d.sims) {
             QCOMPARE(portNamed(report, sim->device).value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
             QVERIFY(!sim->log().contains(QStringLiteral("image:")));
             SerialLink after;
             QVERIFY(!after.open(sim->device, QStringLiteral("9600,N,8,1")));
         }
+    }
+
+    // Every line names a port once: "/dev/x: not available.", never
+    // "/dev/x: /dev/x: not available.", in the board, the causes, the trace
+    // and the summary's outcome.
+    void aPortIsNamedOnceALine()
+    {
+        Sim sim;
+        const QString gone = QStringLiteral("/dev/custdisp-nothing-here");
+        const Run r = cli({"version", "--trace", "-p", sim.device, "-p", gone});
+        QCOMPARE(r.exitCode, 12);
+        for (const QString &line : r.err.split(QLatin1Char('\n'))) {
+            QVERIFY2(line.count(sim.device) <= 1, qPrintable(line));
+            QVERIFY2(line.count(gone) <= 1, qPrintable(line));
+        }
+        QVERIFY2(r.err.contains(QLatin1Char('\n') + gone + ": not available.\n"), qPrintable(r.err));
+        QVERIFY2(r.err.contains("\ncause: " + gone + " does not exist"), qPrintable(r.err));
+        QVERIFY2(r.err.contains(sim.device + ": [") && r.err.contains("] > 02 80 03 81"), qPrintable(r.err));
+        const QString row = QRegularExpression::escape(gone) + " +" + QRegularExpression::escape(gone) + " +not available\\. ";
+        QVERIFY2(r.out.contains(QRegularExpression(row)), qPrintable(r.out));
     }
 
     // One device twice, also under two names, is refused before anything starts.

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
 
 QString PortTarget::realDevice() const
 {
@@ -48,8 +49,9 @@ private:
 };
 
 
-PortJob::PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace)
-    : m_command(command), m_target(std::move(target)), m_image(std::move(image)), m_trace(trace)
+PortJob::PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace,
+                 bool namePort)
+    : m_command(command), m_target(std::move(target)), m_image(std::move(image)), m_trace(trace), m_namePort(namePort)
 {
 }
 
@@ -70,18 +72,33 @@ void PortJob::run()
     QElapsedTimer clock;
     clock.start();
     SerialLink link;
-    if (m_trace) {
-        connect(&link, &SerialLink::traffic, this, [this, &clock](bool outgoing, const QByteArray &bytes) {
-            std::fprintf(stderr, "%s: [%10.3f ms] %s %s\n", qPrintable(m_target.label), double(clock.nsecsElapsed()) / 1e6,
-                         outgoing ? ">" : "<", bytes.toHex(' ').constData());
-        });
-    }
+    if (m_trace)
+        traceTo(link);
     JobOperator op(*this);
     PortResult result = m_command == Command::Isp ? download(link, op) : sendPacket(link, op);
     result.port = m_target.label;
     result.device = m_target.realDevice();
     result.seconds = double(clock.elapsed()) / 1000.0;
     Q_EMIT finished(result);
+}
+
+// Every byte both ways, time-stamped from the moment the port opens.
+void PortJob::traceTo(SerialLink &link) const
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    const auto print = [this, clock](const QString &text) {
+        const QString line = QStringLiteral("[%1 ms] ").arg(double(clock->nsecsElapsed()) / 1e6, 10, 'f', 3) + text;
+        std::fprintf(stderr, "%s\n", qPrintable(m_namePort ? portLine(m_target.label, line) : line));
+    };
+    connect(&link, &SerialLink::opened, &link, [print](const QString &given, const QString &real) {
+        print(QStringLiteral("open ") + deviceNames(given, real));
+    });
+    connect(&link, &SerialLink::traffic, &link, [print](bool outgoing, const QByteArray &bytes) {
+        print((outgoing ? QStringLiteral("> ") : QStringLiteral("< ")) + QString::fromLatin1(bytes.toHex(' ')));
+    });
+    // A message traced just before may not have reached the display.
+    connect(&link, &SerialLink::lineLost, &link, [print](const QString &why) { print(QStringLiteral("line lost: ") + why); });
 }
 
 PortResult PortJob::download(SerialLink &link, JobOperator &op)

@@ -32,7 +32,9 @@ public:
     enum class Command { Params, Version, Isp };
 
     // `image` is read once and shared by every job, read-only (isp only).
-    PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace);
+    // With `trace`, every byte goes to stderr; `namePort` puts the port in
+    // front of each line where several ports trace at once.
+    PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort);
     ~PortJob() override;
 
     // From any thread: stops at the next step; nothing more is sent.
@@ -50,11 +52,13 @@ private:
     friend class JobOperator;
     PortResult sendPacket(class SerialLink &link, class JobOperator &op);
     PortResult download(class SerialLink &link, class JobOperator &op);
+    void traceTo(class SerialLink &link) const;
 
     Command m_command;
     PortTarget m_target;
     std::shared_ptr<const FirmwareImage> m_image;
     bool m_trace;
+    bool m_namePort;
     std::atomic<bool> m_cancelled{false};
     FirmwareDownload *m_download = nullptr;  // only touched on the job's thread
 };

@@ -2,12 +2,8 @@
 
 #include "isp/firmwaredownload.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QMetaType>
 #include <QString>
-
-struct FirmwareImage;
 
 // How one port's command ended: the one record the progress printer, the
 // summary table and --json all read, so no front end works an outcome out
@@ -20,20 +16,21 @@ struct PortResult {
     QString cause;    // why the port could not be opened, if it could not
     int exitCode = 0;
     int frames = 0;      // data frames the image takes (isp only)
-    int framesSent = 0;  // distinct data frames sent
-    int retries = 0;     // data frames sent again after a refusal or silence
+    int framesSent = 0;  // distinct data frames written whole to the line
+    int retries = 0;     // data frames written again after a refusal or silence
     double seconds = 0;
 
     int attempts() const { return framesSent + retries; }
+    // For a line that names the port already: the message without the
+    // port's name in front ("not available."), or the outcome word where the
+    // window shows no message.
+    QString outcomeText() const;
 };
 Q_DECLARE_METATYPE(PortResult)
 
 // "completed", "access-timeout", "wrong-version", ...
 QString outcomeWord(DownloadOutcome outcome);
 
-// One line a port, in columns: port, device, outcome, frames, attempts, seconds.
-QString summaryTable(const QList<PortResult> &results);
-
-// The whole run as one JSON document: the image (isp only) and every port.
-QByteArray jsonReport(const QString &command, const FirmwareImage *image, const QList<PortResult> &results,
-                      int exitCode);
+// A line about one of several ports: the port's name in front, unless the
+// text names it already ("/dev/ttyUSB0: not available.").
+QString portLine(const QString &port, const QString &text);

@@ -1,9 +1,10 @@
 #include "cli/progressboard.h"
 
+#include "cli/portresult.h"
+
 #include <cstdio>
 
-ProgressBoard::ProgressBoard(const QStringList &ports, bool onTerminal, bool quiet)
-    : m_onTerminal(onTerminal), m_quiet(quiet)
+ProgressBoard::ProgressBoard(const QStringList &ports, bool onTerminal) : m_onTerminal(onTerminal)
 {
     for (const QString &port : ports) {
         Row row;
@@ -45,7 +46,7 @@ void ProgressBoard::update(int port, int value, int maximum)
     Row &r = m_rows[port];
     r.value = value;
     r.maximum = maximum;
-    if (m_quiet || maximum <= 0 || value <= 0)
+    if (maximum <= 0 || value <= 0)
         return;
     if (m_onTerminal) {
         redraw();
@@ -62,18 +63,11 @@ void ProgressBoard::update(int port, int value, int maximum)
 void ProgressBoard::finish(int port, const PortResult &result)
 {
     Row &r = m_rows[port];
-    r.outcome = result.message.isEmpty() ? result.outcome : result.message;
-    if (m_onTerminal && !m_quiet) {
+    r.outcome = result.outcomeText();
+    if (m_onTerminal) {
         redraw();
         return;
     }
-    if (!m_quiet)
-        std::fprintf(stderr, "%s: %s\n", qPrintable(r.label), qPrintable(r.outcome));
-    std::fflush(stderr);
-}
-
-void ProgressBoard::end()
-{
-    // The board's lines all end in a newline already.
+    std::fprintf(stderr, "%s: %s\n", qPrintable(r.label), qPrintable(r.outcome));
     std::fflush(stderr);
 }

@@ -1,20 +1,19 @@
 #pragma once
 
-#include "cli/portresult.h"
+#include "cli/progressview.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-// Progress of several ports on stderr: on a terminal one live line a port,
-// redrawn in place; in a log, plain lines that start with the port.
-class ProgressBoard {
+// Progress of several ports: on a terminal one live line a port, redrawn in
+// place; in a log, plain lines that start with the port.
+class ProgressBoard : public ProgressView {
 public:
-    ProgressBoard(const QStringList &ports, bool onTerminal, bool quiet);
+    ProgressBoard(const QStringList &ports, bool onTerminal);
 
-    void update(int port, int value, int maximum);
-    void finish(int port, const PortResult &result);
-    // Leaves the board; what follows starts on a line of its own.
-    void end();
+    void update(int port, int value, int maximum) override;
+    void finish(int port, const PortResult &result) override;
 
 private:
     QString line(int port) const;
@@ -29,7 +28,6 @@ private:
     };
     QList<Row> m_rows;
     bool m_onTerminal;
-    bool m_quiet;
     bool m_drawn = false;
     qsizetype m_width = 0;
 };

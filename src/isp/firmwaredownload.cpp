@@ -11,6 +11,7 @@
 #include <QScopedValueRollback>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -160,14 +161,20 @@ DownloadOutcome FirmwareDownload::finish(int frameCount)
 
 bool FirmwareDownload::sendDataFrame(const QByteArray &frame)
 {
-    // The same bytes every attempt; no pause between attempts.
-    ++m_framesSent;
+    // The same bytes every attempt; no pause between attempts. Only a frame
+    // written whole counts: as sent the first time, as a retry after that.
+    bool written = false;
     for (int attempt = 1; attempt <= m_timings.dataAttempts; ++attempt) {
         // A lost line takes no more attempts: nothing would reach the display.
         if (attempt > 1 && !m_link.isOpen())
             return false;
-        ++m_framesWritten;
-        if (sendAndWait(frame, m_timings.dataTimeout) == ReplyCode::Accepted)
+        const std::optional<ReplyCode> reply = writeAndWait(frame, m_timings.dataTimeout);
+        if (reply) {
+            ++m_framesWritten;
+            if (!std::exchange(written, true))
+                ++m_framesSent;
+        }
+        if (reply == ReplyCode::Accepted)
             return true;
         if (m_cancelRequested)
             return false;
@@ -177,13 +184,19 @@ bool FirmwareDownload::sendDataFrame(const QByteArray &frame)
 
 ReplyCode FirmwareDownload::sendAndWait(const QByteArray &message, std::chrono::milliseconds limit)
 {
+    // Not written is as good as silence.
+    return writeAndWait(message, limit).value_or(ReplyCode::NoAnswer);
+}
+
+std::optional<ReplyCode> FirmwareDownload::writeAndWait(const QByteArray &message, std::chrono::milliseconds limit)
+{
     if (stopSeen())
-        return ReplyCode::NoAnswer;  // nothing more goes out once the operator stopped
+        return std::nullopt;  // nothing more goes out once the operator stopped
     // Stale bytes go before the write, never after it: a quick answer to this
     // message must not be thrown away.
     m_link.dropInput();
     if (!m_link.write(message))
-        return ReplyCode::NoAnswer;  // the line is gone: as good as silence
+        return std::nullopt;  // the line is gone
     return m_wait.wait(limit);
 }
 

@@ -68,9 +68,10 @@ public:
     void requestCancel();
     bool isRunning() const { return m_running; }
 
-    // Number of data frames sent so far in this run, counting repeats.
+    // Data frames written whole to the line so far in this run, counting
+    // repeats; a write the line did not take counts for nothing.
     int framesWritten() const { return m_framesWritten; }
-    // Distinct data frames sent, and how many times one went out again.
+    // Distinct data frames written whole, and how many times one went out again.
     int framesSent() const { return m_framesSent; }
     int retries() const { return m_framesWritten - m_framesSent; }
     // Why the port could not be opened, after a PortUnavailable outcome.
@@ -81,6 +82,8 @@ private:
     DownloadOutcome finish(int frameCount);
     bool sendDataFrame(const QByteArray &frame);
     ReplyCode sendAndWait(const QByteArray &message, std::chrono::milliseconds limit);
+    // The answer, or nullopt when the message was not written whole.
+    std::optional<ReplyCode> writeAndWait(const QByteArray &message, std::chrono::milliseconds limit);
     void pause(std::chrono::milliseconds duration);
     bool stopSeen();
 

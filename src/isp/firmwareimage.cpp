@@ -11,11 +11,7 @@ FirmwareImage FirmwareImage::read(const ImagePath &path)
     const std::optional<RegularFileHead> head = readRegularFile(path, Isp::kMaxImageSize + 1);
     if (!head)
         return image;
-    // What was read is the image, whatever size the file reports (a file of
-    // the kernel's reports 4096 and holds a few bytes); only for one too big
-    // to read whole does the reported size say by how much.
-    image.fileSize = head->bytes.size() > Isp::kMaxImageSize ? qMax(head->size, qint64(head->bytes.size()))
-                                                             : qint64(head->bytes.size());
+    image.fileSize = qMax(head->size, qint64(head->bytes.size()));
     if (head->bytes.isEmpty())
         image.verdict = Verdict::Empty;
     else if (head->bytes.size() > Isp::kMaxImageSize)
@@ -42,10 +38,9 @@ QString FirmwareImage::refusal() const
     case Verdict::Empty:
         return QStringLiteral("File '%1' is empty; there is nothing to send.").arg(path.shown);
     case Verdict::TooLarge:
+        // One .arg() for all: a "%2" in the name must stay as it is.
         return QStringLiteral("File '%1' has %2 bytes; at most %3 bytes fit the display.")
-            .arg(path.shown)
-            .arg(fileSize)
-            .arg(Isp::kMaxImageSize);
+            .arg(path.shown, QString::number(fileSize), QString::number(Isp::kMaxImageSize));
     }
     return {};
 }

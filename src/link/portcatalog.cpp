@@ -1,5 +1,7 @@
 #include "link/portcatalog.h"
 
+#include "link/devicefacts.h"
+
 #include <QSerialPortInfo>
 #include <QStringList>
 
@@ -22,7 +24,8 @@ QList<FoundPort> PortCatalog::ports() const
             ids = QStringLiteral("%1:%2")
                       .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                       .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
-        found.append({p.systemLocation(), p.description(), p.manufacturer(), ids, p.serialNumber()});
+        // The name a user types for the port: /dev/ttyUSB0, COM5 (not \\.\COM5).
+        found.append({DeviceFacts::realDevicePath(p.systemLocation()), p.description(), p.manufacturer(), ids, p.serialNumber()});
     }
     return found;
 }

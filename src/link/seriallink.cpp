@@ -4,8 +4,9 @@
 #include "link/linesettings.h"
 #include "link/portbuffers.h"
 
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 
@@ -135,11 +136,24 @@ bool SerialLink::drain()
     // last message of a command would never reach the line. Allow the wire
     // time of what is queued plus a margin; a dead line must not hang us.
     const qint64 queued = m_port.bytesToWrite();
-    const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
-    QDeadlineTimer deadline(1000 + queued * 10 * 1000 / baud);
-    while (m_port.isOpen() && m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!m_port.waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1))))
-            break;
+    if (queued > 0) {
+        const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
+        // An event loop, not waitForBytesWritten(): on Windows, Qt 6.4 takes
+        // one count of its completion semaphore for a whole batch of
+        // completions the event loop handled, and a later waitFor...() then
+        // dequeues from an empty queue and crashes.
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(this, &SerialLink::lineLost, &loop, &QEventLoop::quit);
+        connect(&m_port, &QSerialPort::bytesWritten, &loop, [this, &loop] {
+            if (m_port.bytesToWrite() == 0)
+                loop.quit();
+        });
+        deadline.start(int(1000 + queued * 10 * 1000 / baud));
+        loop.exec();
     }
     if (!m_port.isOpen() || m_port.bytesToWrite() > 0)
         return false;

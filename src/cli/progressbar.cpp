@@ -1,33 +1,24 @@
-#include "cli/terminaloperator.h"
+#include "cli/progressbar.h"
 
-#include "cli/terminal.h"
 #include "isp/ispframes.h"
 
-TerminalOperator::TerminalOperator(ImagePath file, bool quiet, bool messagesToStdout)
-    : m_file(std::move(file)), m_quiet(quiet), m_messagesToStdout(messagesToStdout), m_onTerminal(stderrIsTerminal())
+#include <QByteArray>
+
+#include <cstdio>
+
+ProgressBar::ProgressBar(qint64 imageBytes, bool onTerminal) : m_imageBytes(imageBytes), m_onTerminal(onTerminal)
 {
     m_clock.start();
 }
 
-void TerminalOperator::showMessage(const QString &text, const QString &)
+void ProgressBar::update(int, int value, int maximum)
 {
-    endBarLine();
-    if (!m_messagesToStdout)
-        return;
-    std::fprintf(stdout, "%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
-
-void TerminalOperator::setProgressMaximum(int maximum)
-{
-    m_maximum = maximum;
-    m_lastTenth = -1;
-    m_clock.restart();
-}
-
-void TerminalOperator::setProgressValue(int value)
-{
-    if (m_quiet || m_maximum <= 0 || value <= 0)
+    if (maximum != m_maximum) {
+        m_maximum = maximum;
+        m_lastTenth = -1;
+        m_clock.restart();
+    }
+    if (m_maximum <= 0 || value <= 0)
         return;
     const qint64 bytes = qMin<qint64>(qint64(value) * Isp::kBlockSize, m_imageBytes);
     const double seconds = double(m_clock.elapsed()) / 1000.0;
@@ -50,7 +41,7 @@ void TerminalOperator::setProgressValue(int value)
     std::fflush(stderr);
 }
 
-void TerminalOperator::endBarLine()
+void ProgressBar::finish(int, const PortResult &)
 {
     if (m_barShown) {
         std::fputc('\n', stderr);

@@ -1,41 +1,51 @@
-#include "cli/severalports.h"
+#include "cli/portrun.h"
 
 #include "cli/exitcodes.h"
-#include "cli/progressboard.h"
+#include "cli/runevents.h"
 #include "cli/stoprequests.h"
-#include "cli/terminal.h"
+#include "isp/firmwareimage.h"
 
 #include <QEventLoop>
 #include <QThread>
 
-#include <cstdio>
+#include <algorithm>
 #include <vector>
 
-int runOnSeveralPorts(const QString &commandName, PortJob::Command command, const QList<PortTarget> &targets,
-                      std::shared_ptr<const FirmwareImage> image, SeveralPortsOptions options)
+int PortRun::exitCode() const
+{
+    if (results.size() == 1)
+        return results.constFirst().exitCode;
+    if (std::all_of(results.cbegin(), results.cend(), [](const PortResult &r) { return r.exitCode == ExitCode::kSuccess; }))
+        return ExitCode::kSuccess;
+    return stopped ? ExitCode::kCancelled : ExitCode::kSomeFailed;
+}
+
+PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,
+                   bool trace, RunEvents &events)
 {
     QStringList labels;
     for (const PortTarget &t : targets)
         labels.append(t.label);
-    ProgressBoard board(labels, stderrIsTerminal(), options.quiet);
-    QList<PortResult> results(targets.size());
+    events.starting(labels, image ? image->bytes.size() : 0);
 
+    PortRun run;
+    run.results.resize(targets.size());
     QEventLoop loop;
     qsizetype running = targets.size();
     std::vector<std::unique_ptr<QThread>> threads;
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (int i = 0; i < targets.size(); ++i) {
-        auto job = std::make_unique<PortJob>(command, targets.at(i), image, options.trace);
+        auto job = std::make_unique<PortJob>(command, targets.at(i), image, trace, targets.size() > 1);
         auto thread = std::make_unique<QThread>();
         thread->setObjectName(targets.at(i).label);
         job->moveToThread(thread.get());
         QObject::connect(thread.get(), &QThread::started, job.get(), &PortJob::run);
         // Received on this thread, between two steps of its own loop.
         QObject::connect(job.get(), &PortJob::progress, &loop,
-                         [&board, i](int value, int maximum) { board.update(i, value, maximum); });
+                         [&events, i](int value, int maximum) { events.progress(i, value, maximum); });
         QObject::connect(job.get(), &PortJob::finished, &loop, [&, i](const PortResult &result) {
-            results[i] = result;
-            board.finish(i, result);
+            run.results[i] = result;
+            events.finished(i, result);
             if (--running == 0)
                 loop.quit();
         });
@@ -44,10 +54,9 @@ int runOnSeveralPorts(const QString &commandName, PortJob::Command command, cons
     }
 
     // Ctrl-C stops every port at its next step; none reports success after it.
-    bool stopped = false;
     StopRequests stop;
     QObject::connect(&stop, &StopRequests::requested, &loop, [&] {
-        stopped = true;
+        run.stopped = true;
         for (const auto &job : jobs)
             job->cancel();
     });
@@ -60,21 +69,5 @@ int runOnSeveralPorts(const QString &commandName, PortJob::Command command, cons
         thread->quit();
         thread->wait();
     }
-    jobs.clear();  // their threads have ended
-    board.end();
-
-    bool allSucceeded = true;
-    for (const PortResult &r : results) {
-        if (r.exitCode != ExitCode::kSuccess)
-            allSucceeded = false;
-        if (!r.cause.isEmpty() && !options.json)
-            std::fprintf(stderr, "%s: %s\n", qPrintable(r.port), qPrintable(r.cause));
-    }
-    const int exitCode = allSucceeded ? ExitCode::kSuccess : stopped ? ExitCode::kCancelled : ExitCode::kSomeFailed;
-    if (options.json)
-        std::fputs(jsonReport(commandName, image.get(), results, exitCode).constData(), stdout);
-    else
-        std::fputs(qPrintable(summaryTable(results)), stdout);
-    std::fflush(stdout);
-    return exitCode;
+    return run;
 }

@@ -1,0 +1,147 @@
+#include "cli/commandrun.h"
+
+#include "cli/clirequest.h"
+#include "cli/exitcodes.h"
+#include "cli/portrun.h"
+#include "cli/runevents.h"
+#include "isp/firmwareimage.h"
+#include "link/devicefacts.h"
+#include "settings/portmap.h"
+#include "settings/portstore.h"
+#include "sim/simulatedline.h"
+
+namespace {
+
+// The saved map, with a warning for whatever in it was ignored.
+PortMap savedPorts(const PortStore &store, RunEvents &events)
+{
+    PortMap ports;
+    const PortStore::Contents saved = store.load();
+    if (!saved.warning.isEmpty())
+        events.note(QStringLiteral("custdisp-cli: warning: ") + saved.warning);
+    for (auto it = saved.devices.cbegin(); it != saved.devices.cend(); ++it)
+        [[maybe_unused]] const bool ok = ports.setSaved(it.key(), it.value());
+    return ports;
+}
+
+// The ports there are, then what each "Com N" names; --map changes the
+// saved map first.
+RunResult listPorts(const CliRequest &request, RunEvents &events)
+{
+    RunResult result;
+    result.command = request.commandName();
+    const PortStore store;
+    for (const MapChange &change : request.mapChanges) {
+        // A by-id name finds the adapter again in any USB socket.
+        const QString stored = change.device.isEmpty() ? change.device : DeviceFacts::stableName(change.device);
+        QString dropped;
+        if (const QString why = store.save(change.number, stored, &dropped); !why.isEmpty()) {
+            result.failure = QStringLiteral("cannot save the port map: ") + why;
+            result.exitCode = ExitCode::kFailure;
+            return result;
+        }
+        if (!dropped.isEmpty())
+            events.note(QStringLiteral("custdisp-cli: warning: ") + dropped);
+    }
+    PortListing listing;
+    listing.found = PortCatalog::system().ports();
+    const PortMap ports = savedPorts(store, events);
+    for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
+        listing.map.append({n, ports.deviceFor(n), DeviceFacts::realDevicePath(ports.deviceFor(n)),
+                            ports.sourceOf(n) == PortMap::Source::Saved});
+    result.listing = listing;
+    return result;
+}
+
+// Reads the image exactly as a download would, so both reach the same verdict.
+RunResult planImage(const CliRequest &request)
+{
+    RunResult result;
+    result.command = request.commandName();
+    result.dryRun = true;
+    result.image = ImageFacts::of(FirmwareImage::read(request.image));
+    result.exitCode = result.image->exitCode;
+    return result;
+}
+
+PortTarget targetFor(const PortName &name, const Settings &common, const PortMap &saved)
+{
+    PortTarget target{name.label(), common, saved};
+    target.settings.clickOptPort(name.number > 0 ? name.number - 1 : 0);
+    if (name.number == 0)
+        [[maybe_unused]] const bool named = target.ports.setDirect(1, name.device);  // never empty
+    return target;
+}
+
+// One device is one display, whatever its names: two jobs on it would write
+// into each other's download.
+QString sameDevice(const QList<PortTarget> &targets)
+{
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        for (qsizetype j = 0; j < i; ++j) {
+            if (targets.at(i).realDevice() == targets.at(j).realDevice())
+                return QStringLiteral("-p %1 and -p %2 are one device (%3)")
+                    .arg(targets.at(j).label, targets.at(i).label, targets.at(i).realDevice());
+        }
+    }
+    return {};
+}
+
+PortJob::Command jobFor(CliCommand command)
+{
+    return command == CliCommand::Isp      ? PortJob::Command::Isp
+           : command == CliCommand::Params ? PortJob::Command::Params
+                                           : PortJob::Command::Version;
+}
+
+// The command on every port named; the image is read once, before any port
+// is touched.
+RunResult runOnTargets(const CliRequest &request, RunEvents &events)
+{
+    RunResult result;
+    result.command = request.commandName();
+    const PortMap saved = savedPorts(PortStore(), events);
+    QList<PortTarget> targets;
+    for (const PortName &name : request.ports)
+        targets.append(targetFor(name, request.settings, saved));
+    result.usageError = sameDevice(targets);
+    if (!result.usageError.isEmpty()) {
+        result.exitCode = ExitCode::kUsage;
+        return result;
+    }
+    std::shared_ptr<const FirmwareImage> image;
+    if (request.command == CliCommand::Isp) {
+        image = std::make_shared<const FirmwareImage>(FirmwareImage::read(request.image));
+        result.image = ImageFacts::of(*image);
+        result.exitCode = result.image->exitCode;
+        if (!result.image->isReady())
+            return result;
+    }
+    std::unique_ptr<SimulatedLine> simulated;
+    if (request.simulate) {
+        simulated = SimulatedLine::start(true, &result.failure);
+        if (!simulated) {
+            result.exitCode = ExitCode::kUsage;
+            return result;
+        }
+        [[maybe_unused]] const bool mapped = targets.first().ports.setOverride(targets.first().settings.CommPortNumber,
+                                                                              simulated->devicePath());
+        if (!request.quiet)
+            events.note(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));
+    }
+    const PortRun run = runOnPorts(jobFor(request.command), targets, image, request.trace, events);
+    result.ports = run.results;
+    result.exitCode = run.exitCode();
+    return result;
+}
+
+}  // namespace
+
+RunResult runCommand(const CliRequest &request, RunEvents &events)
+{
+    if (request.command == CliCommand::Ports)
+        return listPorts(request, events);
+    if (request.command == CliCommand::Isp && request.dryRun)
+        return planImage(request);
+    return runOnTargets(request, events);
+}

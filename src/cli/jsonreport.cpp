@@ -1,0 +1,84 @@
+#include "cli/jsonreport.h"
+
+#include "cli/runresult.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QJsonObject imageObject(const ImageFacts &image)
+{
+    QJsonObject o{{QStringLiteral("name"), image.name},
+                  {QStringLiteral("outcome"), image.outcome},
+                  {QStringLiteral("message"), image.message}};
+    if (!image.size)
+        return o;
+    o.insert(QStringLiteral("size"), *image.size);
+    if (!image.sha256.isEmpty())
+        o.insert(QStringLiteral("sha256"), image.sha256);
+    o.insert(QStringLiteral("frames"), image.frames);
+    o.insert(QStringLiteral("first_address"), image.firstAddress);
+    o.insert(QStringLiteral("last_address"), image.lastAddress);
+    return o;
+}
+
+QJsonArray portArray(const QList<PortResult> &results)
+{
+    QJsonArray ports;
+    for (const PortResult &r : results) {
+        QJsonObject port{{QStringLiteral("port"), r.port},
+                         {QStringLiteral("device"), r.device},
+                         {QStringLiteral("outcome"), r.outcome},
+                         {QStringLiteral("message"), r.message},
+                         {QStringLiteral("exit_code"), r.exitCode},
+                         {QStringLiteral("frames_sent"), r.framesSent},
+                         {QStringLiteral("retries"), r.retries},
+                         {QStringLiteral("seconds"), qRound(r.seconds * 1000) / 1000.0}};
+        if (!r.cause.isEmpty())
+            port.insert(QStringLiteral("cause"), r.cause);
+        ports.append(port);
+    }
+    return ports;
+}
+
+void insertListing(QJsonObject &report, const PortListing &listing)
+{
+    QJsonArray found;
+    for (const FoundPort &p : listing.found)
+        found.append(QJsonObject{{QStringLiteral("device"), p.device},
+                                 {QStringLiteral("description"), p.description},
+                                 {QStringLiteral("manufacturer"), p.manufacturer},
+                                 {QStringLiteral("vendor_product"), p.ids},
+                                 {QStringLiteral("serial_number"), p.serialNumber}});
+    QJsonArray map;
+    for (const PortListing::Entry &e : listing.map)
+        map.append(QJsonObject{{QStringLiteral("number"), e.number},
+                               {QStringLiteral("device"), e.device},
+                               {QStringLiteral("real_device"), e.realDevice},
+                               {QStringLiteral("source"), e.saved ? QStringLiteral("saved") : QStringLiteral("default")}});
+    report.insert(QStringLiteral("found"), found);
+    report.insert(QStringLiteral("map"), map);
+}
+
+}  // namespace
+
+QByteArray jsonDocument(const RunResult &result)
+{
+    QJsonObject report{{QStringLiteral("schema_version"), kJsonSchemaVersion},
+                       {QStringLiteral("command"), result.command},
+                       {QStringLiteral("exit_code"), result.exitCode}};
+    if (result.listing) {
+        insertListing(report, *result.listing);
+    } else if (!result.failure.isEmpty()) {
+        report.insert(QStringLiteral("message"), result.failure);
+    } else {
+        if (result.image) {
+            report.insert(QStringLiteral("dry_run"), result.dryRun);
+            report.insert(QStringLiteral("image"), imageObject(*result.image));
+        }
+        report.insert(QStringLiteral("ports"), portArray(result.ports));
+    }
+    return QJsonDocument(report).toJson(QJsonDocument::Indented);
+}

@@ -1,0 +1,35 @@
+#include "cli/livereport.h"
+
+#include "cli/progressbar.h"
+#include "cli/progressboard.h"
+#include "cli/terminal.h"
+
+#include <cstdio>
+
+void LiveReport::note(const QString &line)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+void LiveReport::starting(const QStringList &ports, qint64 imageBytes)
+{
+    if (m_quiet)
+        m_view.reset();
+    else if (ports.size() == 1)
+        m_view = std::make_unique<ProgressBar>(imageBytes, stderrIsTerminal());
+    else
+        m_view = std::make_unique<ProgressBoard>(ports, stderrIsTerminal());
+}
+
+void LiveReport::progress(int port, int value, int maximum)
+{
+    if (m_view)
+        m_view->update(port, value, maximum);
+}
+
+void LiveReport::finished(int port, const PortResult &result)
+{
+    if (m_view)
+        m_view->finish(port, result);
+}

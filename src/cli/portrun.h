@@ -1,0 +1,26 @@
+#pragma once
+
+#include "cli/portjob.h"
+
+#include <QList>
+
+#include <memory>
+
+class RunEvents;
+struct FirmwareImage;
+
+// How the ports ended, in the targets' order.
+struct PortRun {
+    QList<PortResult> results;
+    bool stopped = false;  // Ctrl-C (or the like) asked every port to stop
+
+    // One port's own exit code; for several, 0 when all succeeded, 11 when
+    // they were stopped, otherwise 12.
+    int exitCode() const;
+};
+
+// Runs one command on every target at once, one thread a port; one port is
+// simply N = 1. Ctrl-C stops every port at its next step. Progress and each
+// port's end go to `events` as they happen.
+PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,
+                   bool trace, RunEvents &events);

@@ -1,5 +1,6 @@
 // The real custdisp-cli binary against the real custdisp-sim binary.
 #include "link/seriallink.h"
+#include "settings/portstore.h"
 #include "programsupport.h"
 #include "testsupport.h"
 
@@ -10,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -18,6 +20,7 @@
 
 #include <csignal>
 #include <memory>
+#include <vector>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -56,6 +59,8 @@ bool setOwnerAndMode(const QString &path, uid_t owner, gid_t group, mode_t mode)
     return ::chown(name.constData(), owner, group) == 0 && ::chmod(name.constData(), mode) == 0;
 }
 
+
+using QMapIntString = QMap<int, QString>;
 
 }  // namespace
 
@@ -244,6 +249,10 @@ private Q_SLOTS:
         QTest::newRow("largest, dry run") << "65503" << true << 0 << "data frames: 356\nfirst address: 0\nlast frame: 65320..65503\nfits: yes";
         QTest::newRow("1 byte") << "1" << false << 0 << "ISP Transmit OK!";
         QTest::newRow("1 byte, dry run") << "1" << true << 0 << "data frames: 1\n";
+        // A file of the kernel's reports 4096 bytes and holds a few: the plan
+        // is of what a download would send.
+        QTest::newRow("reports more than it holds, dry run") << "/sys/devices/system/cpu/online" << true << 0
+                                                             << "data frames: 1\n";
     }
 
     void imageKinds()
@@ -515,6 +524,20 @@ private Q_SLOTS:
         QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
     }
 
+    // A display that answers frame 1 twice, the second time late, and frame 2
+    // not at all: the stale answer is dropped, never taken for frame 2's.
+    void aStaleAnswerNeverAcceptsTheNextFrame()
+    {
+        Sim sim({"--fault", "data#1=0xAA+then:0xAA@20ms", "--fault", "data#2=silent"});
+        const Run r = cli({"isp", "--json", "-b", "19200", "-p", sim.device, writeImage(randomImage(600))});
+        QCOMPARE(r.exitCode, 10);
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("outcome").toString(), QStringLiteral("data-frame-failed"));
+        QCOMPARE(port.value("frames_sent").toInt(), 3);
+        QCOMPARE(port.value("retries").toInt(), 2);
+        QVERIFY(!sim.log().contains("image:"));
+    }
+
     // A reader that goes away (`| head -1`) must not kill a download half way.
     void aClosedPipeDoesNotStopTheDownload()
     {
@@ -637,6 +660,83 @@ private Q_SLOTS:
         QCOMPARE(r.err.count(QStringLiteral("warning:")), 1);
         QVERIFY2(r.err.contains("ignored ports/com1 (no device), ports/com9 (not Com 1 to Com 4)"), qPrintable(r.err));
         QVERIFY(sim.log().contains("version query"));
+    }
+
+    // The saved map with several programs at it, and files that are not a
+    // port map: one writer at a time, so every entry is kept; one short
+    // warning, never Qt's own; and what a save leaves out is said.
+    void mapWritersAndMapFiles_data()
+    {
+        QTest::addColumn<QByteArray>("file");      // the map before: empty for none
+        QTest::addColumn<QStringList>("writers");  // ports --map runs started at once
+        QTest::addColumn<QString>("warning");      // what reading the file before says
+        QTest::addColumn<QString>("dropped");      // what the first writer says it left out
+        QTest::addColumn<QMapIntString>("kept");
+        QTest::newRow("two writers at once") << QByteArray() << QStringList{"1=/dev/custdisp-one", "2=/dev/custdisp-two"}
+                                             << "" << "" << QMap<int, QString>{{1, "/dev/custdisp-one"}, {2, "/dev/custdisp-two"}};
+        // Another writer has read the map and holds the lock while it writes:
+        // a save meanwhile must wait for it, then build on what it wrote.
+        QTest::newRow("a writer holding the lock") << QByteArray() << QStringList{"1=/dev/custdisp-one", "held"} << ""
+                                                   << "" << QMap<int, QString>{{1, "/dev/custdisp-one"}, {2, "/dev/custdisp-two"}};
+        QTest::newRow("over 64 KiB") << QByteArray(70'000, ';') << QStringList{"3=/dev/custdisp-three"}
+                                     << "70000 bytes, too big for a port map (at most 65536); the saved port map is ignored"
+                                     << "replaced; nothing in the old file was kept" << QMap<int, QString>{{3, "/dev/custdisp-three"}};
+        QTest::newRow("binary junk") << QByteArrayLiteral("\x01\xff\xfe[[[\n=\n=abc\n\x00\x02=3\n[ports]\ncom2=/dev/custdisp-two\n")
+                                     << QStringList{"1=/dev/custdisp-one"} << "ignored lines that are not KEY=VALUE"
+                                     << "dropped lines that are not KEY=VALUE"
+                                     << QMap<int, QString>{{1, "/dev/custdisp-one"}, {2, "/dev/custdisp-two"}};
+        const QString five = QStringLiteral("ports/com5 (not Com 1 to Com 4), ports/com6 (not Com 1 to Com 4), "
+                                            "ports/com7 (not Com 1 to Com 4) and 2 more");
+        QTest::newRow("many bad entries") << QByteArray("[ports]\ncom5=/a\ncom6=/b\ncom7=/c\ncom8=/d\ncom9=/e\ncom4=/dev/x\n")
+                                          << QStringList{"1=/dev/custdisp-one"} << "ignored " + five << "dropped " + five
+                                          << QMap<int, QString>{{1, "/dev/custdisp-one"}, {4, "/dev/x"}};
+    }
+
+    void mapWritersAndMapFiles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, writers);
+        QFETCH(QString, warning);
+        QFETCH(QString, dropped);
+        QFETCH(QMapIntString, kept);
+        QVERIFY(QDir(m_config->path()).mkpath(QStringLiteral("custdisp")));
+        const QString path = m_config->filePath(QStringLiteral("custdisp/ports.ini"));
+        const auto lines = [](const QString &err) { return err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); };
+        const bool lockHeld = writers.removeAll(QStringLiteral("held")) > 0;
+        const int rounds = writers.size() > 1 ? 20 : 1;
+        for (int round = 0; round < rounds; ++round) {
+            QFile::remove(path);
+            if (!file.isEmpty()) {
+                QVERIFY(!writeFile(path, file).isEmpty());
+                const Run before = cli({"ports"});
+                QCOMPARE(before.exitCode, 0);
+                QCOMPARE(lines(before.err), QStringList{"custdisp-cli: warning: " + path + ": " + warning});
+            }
+            std::unique_ptr<QLockFile> held;
+            if (lockHeld) {
+                held = std::make_unique<QLockFile>(path + QStringLiteral(".saving"));
+                QVERIFY(held->tryLock(0));
+            }
+            std::vector<std::unique_ptr<QProcess>> running;
+            for (const QString &w : writers) {
+                running.push_back(std::make_unique<QProcess>());
+                running.back()->start(QStringLiteral(CUSTDISP_CLI), {"ports", "--map", w});
+            }
+            if (held) {
+                // What the holder read (nothing) plus its own entry, written
+                // a while after the others started.
+                QVERIFY(!running.front()->waitForFinished(1000));
+                QVERIFY(!writeFile(path, "[ports]\ncom2=/dev/custdisp-two\n").isEmpty());
+                held->unlock();
+            }
+            for (qsizetype i = 0; i < qsizetype(running.size()); ++i) {
+                QVERIFY(running[i]->waitForFinished(30000));
+                QCOMPARE(running[i]->exitCode(), 0);
+                const QString err = QString::fromLocal8Bit(running[i]->readAllStandardError());
+                QCOMPARE(lines(err), dropped.isEmpty() ? QStringList{} : QStringList{"custdisp-cli: warning: " + path + ": " + dropped});
+            }
+            QCOMPARE(PortStore(path).load().devices, kept);
+        }
     }
 
     void aMapThatCannotBeSaved()

@@ -284,6 +284,48 @@ private Q_SLOTS:
         QCOMPARE(b.heard(), QStringList({"access", "erase", "data#0", "data#0", "data#1", "data#2", "end"}));
     }
 
+    // A display that says more than it was asked (a doubled answer, an echo,
+    // noise after its answer): whatever it said before a frame is written is
+    // never taken for that frame's answer. Without the drop before each
+    // write, the first row would count a frame the display never took.
+    void nothingStaleAnswersALaterFrame_data()
+    {
+        QTest::addColumn<QStringList>("plan");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("heard");
+        const QStringList start{"access", "erase", "data#0", "data#1"};
+        QTest::newRow("frame 1 answered twice, frame 2 not at all")
+            << QStringList{"data#1=0xAA+then:0xAA@20ms", "data#2=silent"} << int(DownloadOutcome::DataFrameFailed)
+            << start + QStringList{"data#2", "data#2", "data#2"};
+        QTest::newRow("access answered twice") << QStringList{"access=0x07+then:0x07@20ms"}
+                                               << int(DownloadOutcome::Completed) << start + QStringList{"data#2", "end"};
+        QTest::newRow("both answers at once") << QStringList{"access=0x07,0x07", "data#0=0xAA,0xAA,0x15"}
+                                              << int(DownloadOutcome::Completed) << start + QStringList{"data#2", "end"};
+        QTest::newRow("noise after an answer, in the pause") << QStringList{"data#1=0xAA+then:0x15,0x00,0xFF@20ms"}
+                                                             << int(DownloadOutcome::Completed)
+                                                             << start + QStringList{"data#2", "end"};
+    }
+
+    void nothingStaleAnswersALaterFrame()
+    {
+        QFETCH(QStringList, plan);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, heard);
+        // Pauses long enough (15 times the 20 ms) for the late bytes to land in them.
+        DownloadTimings t = quick();
+        t.pauseAfterAccess = 300ms;
+        t.pauseAfterFrame = 300ms;
+        Bench b(t);
+        b.plan(plan);
+        b.writeImage(randomImage(500));
+        QCOMPARE(int(b.run()), outcome);
+        QCOMPARE(b.heard(), heard);
+        QCOMPARE(b.sim.endFrames(), outcome == int(DownloadOutcome::Completed) ? 1 : 0);
+        // A stale refusal would have a frame sent again, which the display
+        // may never hear (a write drops what it has not read yet).
+        QCOMPARE(b.download.retries(), outcome == int(DownloadOutcome::Completed) ? 0 : 2);
+    }
+
     void theImageIsOneSnapshot()
     {
         Bench b;
@@ -297,45 +339,92 @@ private Q_SLOTS:
         QVERIFY(b.sim.image().startsWith(image));
     }
 
+    // A stop is seen wherever the download is, and nothing goes out after
+    // it: "now" stops from inside the procedure's own call, "queued" as a
+    // signal or another thread does (delivered by the next event loop), a
+    // time as a timer after the moment.
     void cancelStopsAtTheNextStep_data()
     {
         QTest::addColumn<QString>("when");
+        QTest::addColumn<QString>("delivery");  // "now", "queued" or milliseconds after the moment
+        QTest::addColumn<QString>("pauses");    // after access / after each frame / before the end, ms
+        QTest::addColumn<QStringList>("plan");
+        QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("heard");
-        QTest::newRow("before the access command") << "disable" << QStringList{};
-        QTest::newRow("after the first frame") << "value 1" << QStringList{"access", "erase", "data#0"};
-        QTest::newRow("inside a wait") << "wait data#0" << QStringList{"access", "erase", "data#0"};
-        QTest::newRow("inside the last frame's wait")
-            << "wait data#5" << QStringList{"access", "erase", "data#0", "data#1", "data#2", "data#3", "data#4", "data#5"};
+        const int cancelled = int(DownloadOutcome::Cancelled);
+        const QStringList frames{"access", "erase", "data#0", "data#1", "data#2", "data#3", "data#4", "data#5"};
+        QTest::newRow("before the access command") << "disable" << "now" << "1/1/1" << QStringList{} << cancelled << QStringList{};
+        QTest::newRow("after the first frame") << "value 1" << "now" << "1/1/1" << QStringList{} << cancelled
+                                               << frames.mid(0, 3);
+        QTest::newRow("inside a wait") << "wait data#0" << "100" << "1/1/1" << QStringList{"data#0=silent"} << cancelled
+                                       << frames.mid(0, 3);
+        QTest::newRow("inside the last frame's wait") << "wait data#5" << "100" << "1/1/1" << QStringList{"data#5=silent"}
+                                                      << cancelled << frames;
+        QTest::newRow("in the pause after the access command") << "answer 07" << "100" << "2000/1/1" << QStringList{}
+                                                               << cancelled << frames.mid(0, 1);
+        QTest::newRow("in the pause after a frame") << "value 1" << "100" << "1/2000/1" << QStringList{} << cancelled
+                                                    << frames.mid(0, 3);
+        QTest::newRow("in the pause before the end frame") << "value 6" << "100" << "1/1/2000" << QStringList{}
+                                                           << cancelled << frames;
+        QTest::newRow("between two attempts") << "answer 15" << "queued" << "1/1/1" << QStringList{"data#1@1=0x15"}
+                                              << cancelled << frames.mid(0, 4);
+        QTest::newRow("just before the end frame") << "value 6" << "queued" << "0/0/0" << QStringList{} << cancelled
+                                                   << frames;
+        QTest::newRow("after the end frame went out") << "end written" << "queued" << "0/0/0" << QStringList{}
+                                                      << int(DownloadOutcome::Completed) << frames + QStringList{"end"};
     }
 
     void cancelStopsAtTheNextStep()
     {
         QFETCH(QString, when);
+        QFETCH(QString, delivery);
+        QFETCH(QString, pauses);
+        QFETCH(QStringList, plan);
+        QFETCH(int, outcome);
         QFETCH(QStringList, heard);
         DownloadTimings t = quick();
         t.dataTimeout = 5000ms;
+        const QStringList ms = pauses.split(QLatin1Char('/'));
+        t.pauseAfterAccess = std::chrono::milliseconds(ms.at(0).toInt());
+        t.pauseAfterFrame = std::chrono::milliseconds(ms.at(1).toInt());
+        t.pauseBeforeEnd = std::chrono::milliseconds(ms.at(2).toInt());
         Bench b(t);
+        b.plan(plan);
         b.writeImage(randomImage(1000));
-        QObject context;  // the timer dies with the test
+        QObject context;  // timers and queued calls die with the test
+        const auto stop = [&] {
+            if (delivery == QLatin1String("now"))
+                b.download.requestCancel();
+            else if (delivery == QLatin1String("queued"))
+                QMetaObject::invokeMethod(&context, [&] { b.download.requestCancel(); }, Qt::QueuedConnection);
+            else
+                QTimer::singleShot(delivery.toInt(), &context, [&] { b.download.requestCancel(); });
+        };
         if (when.startsWith(QLatin1String("wait "))) {
-            b.plan({when.mid(5) + "=silent"});
             b.sim.setObserver([&](const SimLogEntry &e) {
                 if (e.kind == MessageKind::DataFrame && QStringLiteral("wait data#%1").arg(e.frame) == when)
-                    QTimer::singleShot(100, &context, [&] { b.download.requestCancel(); });
+                    QMetaObject::invokeMethod(&context, stop, Qt::QueuedConnection);  // on the test's thread
+            });
+        } else if (when.startsWith(QLatin1String("answer ")) || when == QLatin1String("end written")) {
+            QObject::connect(&b.link, &SerialLink::traffic, &context, [&](bool outgoing, const QByteArray &bytes) {
+                const bool endFrame = outgoing && bytes.size() == Isp::kFrameSize && bytes.at(0) == char(Isp::kTypeEnd);
+                if (endFrame ? when == QLatin1String("end written") : (!outgoing && "answer " + bytes.toHex() == when))
+                    stop();
             });
         } else {
             b.op.onEvent = [&](const QString &e) {
-                if (e.startsWith(when))
-                    b.download.requestCancel();
+                if (e.startsWith(when + QLatin1Char('|')))
+                    stop();
             };
         }
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(b.run(), DownloadOutcome::Cancelled);
-        QVERIFY(clock.elapsed() < 3000);
-        QCOMPARE(b.op.messages, QStringList{});  // never a success
+        QCOMPARE(int(b.run()), outcome);
+        QVERIFY(clock.elapsed() < 3000);  // well under any pause a stop did not cut short
+        const bool completed = outcome == int(DownloadOutcome::Completed);
+        QCOMPARE(b.op.messages, completed ? QStringList{kOk} : QStringList{});  // never a success after a stop
         QCOMPARE(b.heard(), heard);
-        QCOMPARE(b.sim.endFrames(), 0);
+        QCOMPARE(b.sim.endFrames(), completed ? 1 : 0);
         QVERIFY(!b.link.isOpen());
         QVERIFY(b.op.commandsEnabled);
         QCOMPARE(b.op.progressValue, 0);
@@ -527,24 +616,29 @@ private Q_SLOTS:
         QCOMPARE(b.heard(), QStringList({"access", "erase", "data#0", "data#1", "end"}));
     }
 
+    // Measured where the pauses are made, by the tool's own clock: from the
+    // answer taken to the next message written. At the display the gaps
+    // shrink whenever it reads late (a loaded machine).
     void defaultPausesBetweenFrames()
     {
         Bench b{DownloadTimings{}};
         b.writeImage(randomImage(184 * 3));
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> answerAt;
+        QList<qint64> writtenAt;
+        QObject context;
+        QObject::connect(&b.link, &SerialLink::traffic, &context, [&](bool outgoing, const QByteArray &) {
+            (outgoing ? writtenAt : answerAt).append(clock.elapsed());
+        });
         QCOMPARE(b.run(), DownloadOutcome::Completed);
-        QList<qint64> dataAt;
-        qint64 endAt = 0;
-        for (const SimLogEntry &e : b.sim.log()) {
-            if (e.kind == MessageKind::DataFrame)
-                dataAt.append(e.atMs);
-            else if (e.kind == MessageKind::EndFrame)
-                endAt = e.atMs;
-        }
-        QCOMPARE(dataAt.size(), 4);
+        // access, erase, four data frames, end; an answer to all but the end.
+        QCOMPARE(writtenAt.size(), 7);
+        QCOMPARE(answerAt.size(), 6);
         // 200 ms after each accepted frame, 10 more before the end frame.
-        for (qsizetype i = 1; i < dataAt.size(); ++i)
-            QVERIFY2(dataAt.at(i) - dataAt.at(i - 1) >= 199, qPrintable(QString::number(dataAt.at(i) - dataAt.at(i - 1))));
-        QVERIFY(endAt - dataAt.last() >= 209);
+        for (qsizetype i = 3; i < 6; ++i)
+            QVERIFY2(writtenAt.at(i) - answerAt.at(i - 1) >= 200, qPrintable(QString::number(writtenAt.at(i) - answerAt.at(i - 1))));
+        QVERIFY2(writtenAt.at(6) - answerAt.at(5) >= 210, qPrintable(QString::number(writtenAt.at(6) - answerAt.at(5))));
     }
 
     void messagesForEveryOutcome()

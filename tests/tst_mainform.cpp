@@ -764,13 +764,16 @@ private Q_SLOTS:
     void closingDuringADownloadCancelsIt_data()
     {
         QTest::addColumn<bool>("confirm");
-        QTest::newRow("confirmed") << true;
-        QTest::newRow("refused") << false;
+        QTest::addColumn<bool>("bySignal");  // SIGTERM, a hang-up, Ctrl-C: a close nobody has to confirm
+        QTest::newRow("confirmed") << true << false;
+        QTest::newRow("refused") << false << false;
+        QTest::newRow("a request to stop") << true << true;
     }
 
     void closingDuringADownloadCancelsIt()
     {
         QFETCH(bool, confirm);
+        QFETCH(bool, bySignal);
         using namespace std::chrono_literals;
         DownloadTimings t;
         t.pauseAfterFrame = 1ms;
@@ -798,13 +801,16 @@ private Q_SLOTS:
             // Inside the wait for frame 0's answer.
             if (w.form->downloadRunning() && w.sim.log().size() >= 3) {
                 poll.stop();
-                w.form->close();
+                if (bySignal)
+                    w.form->stopRequested();
+                else
+                    w.form->close();
             }
         });
         poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
 
-        QCOMPARE(questions, 1);
+        QCOMPARE(questions, bySignal ? 0 : 1);
         QCOMPARE(w.form->isVisible(), !confirm);
         QTest::qWait(50);
         if (confirm) {

@@ -2,11 +2,16 @@
 // answer without a display or a port.
 #include "app/programoptions.h"
 #include "programsupport.h"
+#include "testsupport.h"
 
 #include <QCommandLineParser>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -115,6 +120,50 @@ private Q_SLOTS:
             QCOMPARE(r.exitCode, 2);
             QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
         }
+    }
+
+    // Started with standard descriptors closed (from a daemon, a cron job, a
+    // careless script), each program still works: a download completes, and
+    // the simulator and the window keep running until they are told to stop.
+    void closedStandardDescriptors_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QList<int>>("closed");
+        QTest::newRow("custdisp-cli isp, all three") << CUSTDISP_CLI << QList<int>{0, 1, 2};
+        QTest::newRow("custdisp-cli isp, stderr") << CUSTDISP_CLI << QList<int>{2};
+        QTest::newRow("custdisp-cli isp, stdin and stdout") << CUSTDISP_CLI << QList<int>{0, 1};
+        QTest::newRow("custdisp-sim, all three") << CUSTDISP_SIM << QList<int>{0, 1, 2};
+        QTest::newRow("custdisp, all three") << CUSTDISP_BINARY << QList<int>{0, 1, 2};
+    }
+
+    void closedStandardDescriptors()
+    {
+        QFETCH(QString, program);
+        QFETCH(QList<int>, closed);
+        Sim sim;
+        QTemporaryDir dir;
+        const QString image = writeFile(dir.filePath(QStringLiteral("fw.bin")), randomImage(500));
+        QProcess p;
+        p.setChildProcessModifier([closed] {
+            for (int fd : closed)
+                ::close(fd);
+        });
+        const bool cli = program == QLatin1String(CUSTDISP_CLI);
+        p.start(program, cli ? QStringList{"isp", "-b", "19200", "-p", sim.device, image}
+                             : program == QLatin1String(CUSTDISP_SIM) ? QStringList{}
+                                                                      : QStringList{"--com", "1=" + sim.device});
+        QVERIFY(p.waitForStarted());
+        if (cli) {
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(sim.waitFor(QStringLiteral("image: 552 bytes received")));
+            return;
+        }
+        QVERIFY2(!p.waitForFinished(500), "it ended by itself");
+        QVERIFY(p.processId() > 0);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     }
 };
 

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 Run runToTheEnd(const QStringList &args)
@@ -147,10 +149,31 @@ private Q_SLOTS:
                                  .arg(trimmed.size())
                                  .arg(sha256(trimmed));
         QVERIFY2(sim.waitFor(line), qPrintable(sim.output()));
+        QCOMPARE(sim.output().count(QLatin1String("line: ")), 1);  // shown when it changes, not before every message
         QVERIFY(sim.output().contains(QLatin1String("line: 9600,N,8,1\n")));
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), padded);  // as received
+    }
+
+    // The image's file is opened anew at each end frame: whatever took its
+    // place meanwhile is refused with a line, and never blocks the display.
+    void aFifoInPlaceOfTheImageIsRefused()
+    {
+        const QString saved = m_dir.filePath(QStringLiteral("turned-fifo.bin"));
+        Sim sim({"--save-image", saved});
+        QVERIFY(!sim.device.isEmpty());
+        QVERIFY(::mkfifo(QFile::encodeName(saved).constData(), 0600) == 0);
+        SerialLink link;
+        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(sendFrames(link, randomImage(100)));
+        QVERIFY(link.write(Hand::endFrame()));
+        QVERIFY(sim.waitFor(QStringLiteral("\nimage:")));
+        QVERIFY(link.write(hex("02800381")));  // it still listens
+        QVERIFY2(sim.waitFor(QStringLiteral("version query")), qPrintable(sim.output()));
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromLocal8Bit(sim.process.readAllStandardError())).contains('\n'), 5000);
+        QCOMPARE(err, "custdisp-sim: cannot write " + saved + ": not a regular file\n");
     }
 
     void answerThenHangUpKillsTheLineBeforeTheEndFrame()

@@ -161,7 +161,10 @@ private Q_SLOTS:
         QTest::newRow("attempt 0") << "data#1@0=0x15" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
                                    << "attempts count from 1";
         QTest::newRow("attempt overflows") << "access@99999999999=silent" << false << 0 << 0 << 0 << 0 << 0 << 0
-                                           << false << "attempts count from 1";
+                                           << false << "not heard that often in a row";
+        QTest::newRow("attempt just past the largest") << "data@2147483648=silent" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                                       << false << "attempt 2147483648 would never match: a message is "
+                                                                   "not heard that often in a row (at most 2147483647)";
         QTest::newRow("delay over a minute") << "data=0xAA+60001ms" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
                                              << "over the limit";
         QTest::newRow("delay overflows") << "data=0xAA+99999999999999999999ms" << false << 0 << 0 << 0 << 0 << 0 << 0
@@ -176,6 +179,10 @@ private Q_SLOTS:
                                               << "not a fault rule";
         QTest::newRow("hang up twice") << "data=0xAA+hangup+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0 << false
                                        << "not a fault rule";
+        QTest::newRow("more said, then hang up") << "data=0xAA+then:0xAA@10ms+hangup" << false << 0 << 0 << 0 << 0 << 0 << 0
+                                                 << false << "+then would never be said";
+        QTest::newRow("more said after over a minute") << "data=0xAA+then:0x55@60001ms" << false << 0 << 0 << 0 << 0 << 0
+                                                       << 0 << false << "over the limit";
         QTest::newRow("hang up before the delay") << "data=0xAA+hangup+10ms" << false << 0 << 0 << 0 << 0 << 0 << 0
                                                   << false << "not a fault rule";
     }

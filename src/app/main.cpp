@@ -1,6 +1,8 @@
 #include "app/mainform.h"
 #include "app/portchooser.h"
 #include "app/programoptions.h"
+#include "cli/stoprequests.h"
+#include "process/standarddescriptors.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
 
@@ -58,6 +60,8 @@ void describeProgram()
 
 int main(int argc, char *argv[])
 {
+    if (!openStandardDescriptors())
+        return 1;
     // --help and --version need no display: answer them before any window
     // system is touched.
     if (asksForHelpOrVersion(argc, argv)) {
@@ -121,6 +125,13 @@ int main(int argc, char *argv[])
         [[maybe_unused]] const bool ok = options->ports.setSaved(it.key(), it.value());
     MainForm window(options->ports);
     window.portChooser().setStore(store);
+    QObject::connect(&window.portChooser(), &PortChooser::dropped, &window, [](const QString &what) {
+        std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(what));
+    });
+    // Ended by the system (kill, a hang-up, Ctrl-C in its terminal), it stops
+    // as a confirmed close would: no success, the port and its lock released.
+    StopRequests stop;
+    QObject::connect(&stop, &StopRequests::requested, &window, &MainForm::stopRequested);
     window.show();
     return app.exec();
 }

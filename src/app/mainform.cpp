@@ -4,6 +4,7 @@
 #include "commands/displaycommands.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -14,6 +15,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -347,6 +349,24 @@ void MainForm::closeEvent(QCloseEvent *event)
         });
     }
     m_closeQuestion->open();
+}
+
+void MainForm::stopRequested()
+{
+    m_closeAfterDownload = true;
+    m_download.requestCancel();
+    // Nobody is there to answer: a file dialog, a message or the close
+    // question would keep the program, and the port, for ever.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible())
+            continue;
+        if (auto *dialog = qobject_cast<QDialog *>(w))
+            dialog->reject();
+        else if (qobject_cast<QMenu *>(w))
+            w->close();
+    }
+    if (!m_download.isRunning())
+        close();
 }
 
 void MainForm::showMessage(const QString &text, const QString &title)

@@ -30,6 +30,11 @@ public:
     PortChooser &portChooser() { return *m_portChooser; }
     bool downloadRunning() const { return m_download.isRunning(); }
 
+    // A request to end the program (SIGTERM, a hang-up, Ctrl-C): taken as a
+    // confirmed close. A download stops, whatever dialog is up is answered
+    // no, and the window closes once the port is released.
+    void stopRequested();
+
     // Operator
     void showMessage(const QString &text, const QString &title) override;
     std::optional<ImagePath> chooseFirmwareFile() override;

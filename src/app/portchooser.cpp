@@ -93,8 +93,11 @@ void PortChooser::choose(int n, const QString &device)
     [[maybe_unused]] const bool valid = m_ports.setSaved(n, kept);
     describe(n);
     if (m_store) {
-        if (const QString why = m_store->save(n, kept); !why.isEmpty())
+        QString leftOut;
+        if (const QString why = m_store->save(n, kept, &leftOut); !why.isEmpty())
             Q_EMIT notSaved(why);
+        if (!leftOut.isEmpty())
+            Q_EMIT dropped(leftOut);
     }
 }
 

@@ -38,6 +38,8 @@ public:
 Q_SIGNALS:
     // Saving the choice failed; it still holds for this run.
     void notSaved(const QString &why);
+    // Saving left out what the old file held and was being ignored.
+    void dropped(const QString &what);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

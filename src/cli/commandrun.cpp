@@ -34,11 +34,14 @@ RunResult listPorts(const CliRequest &request, RunEvents &events)
     for (const MapChange &change : request.mapChanges) {
         // A by-id name finds the adapter again in any USB socket.
         const QString stored = change.device.isEmpty() ? change.device : DeviceFacts::stableName(change.device);
-        if (const QString why = store.save(change.number, stored); !why.isEmpty()) {
+        QString dropped;
+        if (const QString why = store.save(change.number, stored, &dropped); !why.isEmpty()) {
             result.failure = QStringLiteral("cannot save the port map: ") + why;
             result.exitCode = ExitCode::kFailure;
             return result;
         }
+        if (!dropped.isEmpty())
+            events.note(QStringLiteral("custdisp-cli: warning: ") + dropped);
     }
     PortListing listing;
     listing.found = PortCatalog::system().ports();

@@ -6,11 +6,14 @@
 #include "cli/exitcodes.h"
 #include "cli/livereport.h"
 #include "cli/report.h"
+#include "process/standarddescriptors.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
+    if (!openStandardDescriptors())
+        return ExitCode::kFailure;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));

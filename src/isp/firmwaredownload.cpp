@@ -7,8 +7,8 @@
 #include "isp/operator.h"
 #include "link/seriallink.h"
 
+#include <QCoreApplication>
 #include <QScopedValueRollback>
-#include <QThread>
 
 #include <optional>
 #include <utility>
@@ -128,15 +128,11 @@ DownloadOutcome FirmwareDownload::talkToDisplay(const QByteArray &image, int fra
     }
     pause(m_timings.pauseAfterAccess);
     m_wait.AccessPhase = false;
-    if (m_cancelRequested)
-        return DownloadOutcome::Cancelled;
 
     if (sendAndWait(Isp::eraseFrame(), m_timings.eraseTimeout) != ReplyCode::Accepted)
         return m_cancelRequested ? DownloadOutcome::Cancelled : DownloadOutcome::EraseFailed;
 
     for (int k = 0; k < frameCount; ++k) {
-        if (m_cancelRequested)
-            return DownloadOutcome::Cancelled;
         const qsizetype start = qsizetype(k) * Isp::kBlockSize;
         const QByteArray frame = Isp::dataFrame(quint16(start), image.mid(start, Isp::kBlockSize));
         if (!sendDataFrame(frame))
@@ -152,10 +148,9 @@ DownloadOutcome FirmwareDownload::talkToDisplay(const QByteArray &image, int fra
 // vanished during the last pauses did not take the image.
 DownloadOutcome FirmwareDownload::finish(int frameCount)
 {
-    if (m_cancelRequested)
-        return DownloadOutcome::Cancelled;
     pause(m_timings.pauseBeforeEnd);
-    if (m_cancelRequested)
+    // A stop that came before the end frame leaves a display without it.
+    if (stopSeen())
         return DownloadOutcome::Cancelled;
     // Nothing is awaited after the end frame.
     if (!m_link.write(Isp::endFrame()) || !m_link.drain() || m_link.lineWasLost())
@@ -195,7 +190,7 @@ ReplyCode FirmwareDownload::sendAndWait(const QByteArray &message, std::chrono::
 
 std::optional<ReplyCode> FirmwareDownload::writeAndWait(const QByteArray &message, std::chrono::milliseconds limit)
 {
-    if (m_cancelRequested)
+    if (stopSeen())
         return std::nullopt;  // nothing more goes out once the operator stopped
     // Stale bytes go before the write, never after it: a quick answer to this
     // message must not be thrown away.
@@ -205,7 +200,18 @@ std::optional<ReplyCode> FirmwareDownload::writeAndWait(const QByteArray &messag
     return m_wait.wait(limit);
 }
 
+// A pause waits on the stop request too: a stop ends it at once.
 void FirmwareDownload::pause(std::chrono::milliseconds duration)
 {
-    QThread::msleep(std::chrono::milliseconds::rep(duration.count()));
+    if (duration.count() > 0 && !m_cancelRequested)
+        m_wait.pause(duration);
+}
+
+// A stop that has arrived but not yet been delivered (a signal's byte in its
+// pipe, a request queued from another thread) is taken in here, so that the
+// write about to follow never goes out after it.
+bool FirmwareDownload::stopSeen()
+{
+    QCoreApplication::processEvents();
+    return m_cancelRequested;
 }

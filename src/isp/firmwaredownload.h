@@ -85,6 +85,7 @@ private:
     // The answer, or nullopt when the message was not written whole.
     std::optional<ReplyCode> writeAndWait(const QByteArray &message, std::chrono::milliseconds limit);
     void pause(std::chrono::milliseconds duration);
+    bool stopSeen();
 
     SerialLink &m_link;
     Operator &m_operator;

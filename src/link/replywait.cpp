@@ -50,6 +50,30 @@ ReplyCode ReplyWait::wait(std::chrono::milliseconds limit)
             return m_replyCode;
     }
 
+    const auto arrived = connect(&m_link, &SerialLink::bytesArrived, this, &ReplyWait::takeAnswer);
+    const auto lost = connect(&m_link, &SerialLink::lineLost, this, [this] {
+        m_waitDone = true;
+        if (m_loop)
+            m_loop->quit();
+    });
+    const auto cleanup = qScopeGuard([&] {
+        disconnect(arrived);
+        disconnect(lost);
+    });
+    runFor(limit);
+    m_waitDone = true;
+    return m_replyCode;
+}
+
+void ReplyWait::pause(std::chrono::milliseconds duration)
+{
+    m_waitDone = false;
+    runFor(duration);
+    m_waitDone = true;
+}
+
+void ReplyWait::runFor(std::chrono::milliseconds limit)
+{
     QEventLoop loop;
     QTimer limitTimer;
     limitTimer.setSingleShot(true);
@@ -59,24 +83,11 @@ ReplyCode ReplyWait::wait(std::chrono::milliseconds limit)
         m_waitDone = true;
         loop.quit();
     });
-    const auto arrived = connect(&m_link, &SerialLink::bytesArrived, this, &ReplyWait::takeAnswer);
-    const auto lost = connect(&m_link, &SerialLink::lineLost, &loop, [this, &loop] {
-        m_waitDone = true;
-        loop.quit();
-    });
     m_loop = &loop;
-    const auto cleanup = qScopeGuard([&] {
-        m_loop = nullptr;
-        disconnect(arrived);
-        disconnect(lost);
-    });
-
+    const auto cleanup = qScopeGuard([&] { m_loop = nullptr; });
     limitTimer.start(limit);
     if (!m_waitDone)
         loop.exec();
-    limitTimer.stop();
-    m_waitDone = true;
-    return m_replyCode;
 }
 
 void ReplyWait::abort()

@@ -42,11 +42,17 @@ public:
     // Waits at most `limit` and returns the outcome (also kept in replyCode()).
     ReplyCode wait(std::chrono::milliseconds limit);
 
-    // Ends the wait under way, if any, as "no answer".
+    // Lets `duration` pass with events flowing (no answer is taken); abort()
+    // ends it early, so a stop is never held up by a pause.
+    void pause(std::chrono::milliseconds duration);
+
+    // Ends the wait or pause under way, if any; a wait as "no answer".
     void abort();
 
 private:
     void takeAnswer();
+    // Runs events until `limit` has passed or the loop is quit.
+    void runFor(std::chrono::milliseconds limit);
 
     SerialLink &m_link;
     bool m_waitDone = false;

@@ -4,12 +4,18 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 const QString kGroup = QStringLiteral("ports");
+// Saving takes a moment; another program's save is waited for this long.
+constexpr std::chrono::milliseconds kLockWait{5000};
 
 QString keyOf(int n)
 {
@@ -27,48 +33,93 @@ QString PortStore::defaultPath()
            + QStringLiteral("/custdisp/ports.ini");
 }
 
-PortStore::Contents PortStore::load() const
+PortStore::Reading PortStore::read() const
 {
-    Contents contents;
+    Reading reading;
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
-        return contents;  // nothing saved yet
+        return reading;  // nothing saved yet
+    reading.wholeFile = true;
     // Only a readable regular file is read at all: a FIFO would block every
     // start, a device would never end.
     if (!info.exists() || !info.isFile() || !info.isReadable()) {
-        contents.warning = QStringLiteral("%1: not a readable file; the saved port map is ignored").arg(m_path);
-        return contents;
+        reading.ignored << QStringLiteral("%1: not a readable file; the saved port map is ignored").arg(m_path);
+        return reading;
     }
+    if (info.size() > kMaxFileSize) {
+        reading.ignored << QStringLiteral("%1: %2 bytes, too big for a port map (at most %3); the saved port map is ignored")
+                               .arg(m_path)
+                               .arg(info.size())
+                               .arg(kMaxFileSize);
+        return reading;
+    }
+    reading.wholeFile = false;
     QSettings file(m_path, QSettings::IniFormat);
-    QStringList ignored;
+    const QStringList keys = file.allKeys();  // the file is parsed here: its status follows
+    bool unreadableLines = file.status() == QSettings::FormatError;
     if (file.status() == QSettings::AccessError)
-        ignored << QStringLiteral("the file cannot be read");
-    else if (file.status() == QSettings::FormatError)
-        ignored << QStringLiteral("lines that are not KEY=VALUE");
+        reading.ignored << QStringLiteral("the file cannot be read");
 
     static const QRegularExpression portKey(QStringLiteral("^com(\\d+)$"));
-    for (const QString &key : file.allKeys()) {
+    for (const QString &key : keys) {
+        // A key of nothing, or of what no one could read, is a line that was
+        // never a setting (binary junk): not worth naming, and Qt would
+        // complain of an empty one on stderr.
+        const bool readable = !key.isEmpty() && std::all_of(key.cbegin(), key.cend(), [](QChar c) {
+            return c.isPrint() && c != QChar::ReplacementCharacter;
+        });
+        if (!readable) {
+            unreadableLines = true;
+            continue;
+        }
         const QRegularExpressionMatch m = portKey.match(key.section(QLatin1Char('/'), -1));
         const bool portEntry = m.hasMatch() && key.startsWith(kGroup + QLatin1Char('/'));
         const int n = portEntry ? m.captured(1).toInt() : 0;
         const QString device = file.value(key).toString().trimmed();
         if (!portEntry)
-            ignored << QStringLiteral("%1 (unknown)").arg(key);
+            reading.ignored << QStringLiteral("%1 (unknown)").arg(key);
         else if (!PortMap::isValidPort(n))
-            ignored << QStringLiteral("%1 (not Com 1 to Com 4)").arg(key);
+            reading.ignored << QStringLiteral("%1 (not Com 1 to Com 4)").arg(key);
         else if (device.isEmpty())
-            ignored << QStringLiteral("%1 (no device)").arg(key);
+            reading.ignored << QStringLiteral("%1 (no device)").arg(key);
         else
-            contents.devices.insert(n, device);
+            reading.devices.insert(n, device);
     }
-    if (!ignored.isEmpty())
-        contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, ignored.join(QStringLiteral(", ")));
-    else if (contents.devices.isEmpty() && info.size() > 0)
-        contents.warning = QStringLiteral("%1: nothing in it could be read; the saved port map is ignored").arg(m_path);
+    if (reading.ignored.isEmpty() && reading.devices.isEmpty() && info.size() > 0) {
+        reading.wholeFile = true;
+        reading.ignored << QStringLiteral("%1: nothing in it could be read; the saved port map is ignored").arg(m_path);
+    } else if (unreadableLines) {
+        reading.ignored << QStringLiteral("lines that are not KEY=VALUE");
+    }
+    return reading;
+}
+
+namespace {
+
+// "a, b, c and 4 more": a warning stays one short line, however bad the file.
+QString someOf(const QStringList &items, int named)
+{
+    QString text = items.mid(0, named).join(QStringLiteral(", "));
+    if (items.size() > named)
+        text += QStringLiteral(" and %1 more").arg(items.size() - named);
+    return text;
+}
+
+}  // namespace
+
+PortStore::Contents PortStore::load() const
+{
+    const Reading reading = read();
+    Contents contents;
+    contents.devices = reading.devices;
+    if (reading.wholeFile)
+        contents.warning = reading.ignored.constFirst();
+    else if (!reading.ignored.isEmpty())
+        contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, someOf(reading.ignored, kEntriesNamed));
     return contents;
 }
 
-QString PortStore::save(int n, const QString &device) const
+QString PortStore::save(int n, const QString &device, QString *dropped) const
 {
     if (!PortMap::isValidPort(n))
         return QStringLiteral("there is no Com %1").arg(n);
@@ -81,10 +132,21 @@ QString PortStore::save(int n, const QString &device) const
         return QStringLiteral("%1 is not a regular file").arg(m_path);
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
         return QStringLiteral("cannot create the folder of %1").arg(m_path);
+    // One program at a time reads, changes and writes the map: two saving
+    // at once would each write back what they read, and one entry would go.
+    // (Not the ".lock" QSettings takes for itself while it writes.)
+    QLockFile lock(m_path + QStringLiteral(".saving"));
+    if (!lock.tryLock(kLockWait)) {
+        if (lock.error() == QLockFile::LockFailedError)
+            return QStringLiteral("%1 is being saved by another program (lock file %1.saving)").arg(m_path);
+        return QStringLiteral("cannot write %1").arg(m_path);  // nor the lock beside it
+    }
+
     // Rewrite the whole file from what was valid in it, then put it in place
     // at once (QSettings writes through a temporary file): a failed write
     // leaves the old file as it was.
-    QMap<int, QString> devices = load().devices;
+    const Reading old = read();
+    QMap<int, QString> devices = old.devices;
     if (device.trimmed().isEmpty())
         devices.remove(n);
     else
@@ -98,5 +160,8 @@ QString PortStore::save(int n, const QString &device) const
     file.sync();
     if (file.status() != QSettings::NoError)
         return QStringLiteral("cannot write %1").arg(m_path);
+    if (dropped && !old.ignored.isEmpty())
+        *dropped = old.wholeFile ? QStringLiteral("%1: replaced; nothing in the old file was kept").arg(m_path)
+                                 : QStringLiteral("%1: dropped %2").arg(m_path, someOf(old.ignored, kEntriesNamed));
     return {};
 }

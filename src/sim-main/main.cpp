@@ -1,6 +1,8 @@
 // custdisp-sim: a simulated display as a program. Prints its device path on
 // the first line, then one line for every message it hears, until stopped.
+#include "process/standarddescriptors.h"
 #include "settings/settings.h"
+#include "sim/savedimage.h"
 #include "sim/simulateddisplay.h"
 
 #include <QCommandLineParser>
@@ -118,6 +120,9 @@ void onSignal(int)
 
 int main(int argc, char *argv[])
 {
+    // Closed, they would be handed to the stop pipe: its first printed line would stop it.
+    if (!openStandardDescriptors())
+        return 1;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
@@ -127,11 +132,14 @@ int main(int argc, char *argv[])
         "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
         "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
         "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
-        "FRAME 0..355 (data only), ATTEMPT from 1, ACTION silent|hangup|0xNN[+Nms][+hangup]\n"
-        "(a delay of at most 60000 ms; +hangup: answer, then close the line);\n"
-        "the first matching rule wins.\n"
+        "FRAME 0..355 (data only), ATTEMPT from 1,\n"
+        "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
+        "(several bytes: it says more than asked; a delay of at most 60000 ms;\n"
+        "+then: more bytes that long after the answer; +hangup: answer, then\n"
+        "close the line); the first matching rule wins.\n"
         "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
-        "          data#2=0xAA+hangup  end=hangup\n\n"
+        "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
+        "          data#1=0xAA+then:0xAA@50ms\n\n"
         "At an end frame it prints the image as received (whole 184-byte blocks,\n"
         "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
         "Exit code 2: a usage error."));
@@ -170,6 +178,8 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--save-image: %1").arg(*why));
     }
 
+    // The observer is copied for every message: what it last showed lives here.
+    SimLineSettings shownLine;
     SimulatedDisplay display;
     if (!display.isValid()) {
         std::fprintf(stderr, "custdisp-sim: %s\n", qPrintable(display.error()));
@@ -177,7 +187,7 @@ int main(int argc, char *argv[])
     }
     display.setFaultPlan(plan);
     display.setPacing(parser.isSet(pace));
-    display.setObserver([&display, imageFile, shownLine = SimLineSettings()](const SimLogEntry &e) mutable {
+    display.setObserver([&display, &shownLine, imageFile](const SimLogEntry &e) {
         // The line settings, whenever they differ from those last shown.
         if (e.line.baud > 0 && e.line != shownLine) {
             shownLine = e.line;
@@ -188,9 +198,8 @@ int main(int argc, char *argv[])
             const QByteArray image = display.image();
             std::printf("%s\n", qPrintable(describeImage(image)));
             if (!imageFile.isEmpty()) {
-                QFile f(imageFile);
-                if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(image) != image.size() || !f.flush())
-                    std::fprintf(stderr, "custdisp-sim: cannot write %s\n", qPrintable(imageFile));
+                if (const QString why = saveImage(imageFile, image); !why.isEmpty())
+                    std::fprintf(stderr, "custdisp-sim: cannot write %s: %s\n", qPrintable(imageFile), qPrintable(why));
             }
         }
         std::fflush(stdout);

@@ -2,6 +2,38 @@
 
 #include <QRegularExpression>
 
+#include <limits>
+
+namespace {
+
+// "0xAA,0x5" as bytes.
+QByteArray bytesOf(const QString &list)
+{
+    QByteArray bytes;
+    for (const QString &b : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        bytes.append(char(b.mid(2).toUInt(nullptr, 16)));
+    return bytes;
+}
+
+// The delay in capture `n` (none: 0 ms), or nullopt once refused as too long.
+template<typename Refuse>
+std::optional<std::chrono::milliseconds> delayOf(const QRegularExpressionMatch &m, int n, const Refuse &refuse)
+{
+    if (!m.hasCaptured(n))
+        return std::chrono::milliseconds{0};
+    bool ok = false;
+    const qlonglong ms = m.captured(n).toLongLong(&ok);
+    if (!ok || ms > FaultPlan::kMaxDelay.count()) {
+        refuse(QStringLiteral("a delay of %1 ms is over the limit of %2 ms (one minute)")
+                   .arg(m.captured(n))
+                   .arg(FaultPlan::kMaxDelay.count()));
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
 std::optional<FaultAction> FaultPlan::actionFor(MessageKind kind, int frame, int attempt) const
 {
     for (const FaultRule &rule : rules) {
@@ -16,7 +48,8 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
 {
     static const QRegularExpression form(
         QStringLiteral(R"(^(access|erase|data|end)(?:#(\d+))?(?:@(\d+))?=)"
-                       R"((?:(silent|hangup)|0x([0-9a-f]{1,2})(?:\+(\d+)ms)?(\+hangup)?)$)"),
+                       R"((?:(silent|hangup)|(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)(?:\+(\d+)ms)?)"
+                       R"((?:\+then:(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)@(\d+)ms)?(\+hangup)?)$)"),
         QRegularExpression::CaseInsensitiveOption);
     const QString rule = text.trimmed();
     const auto refuse = [&](const QString &why) -> std::optional<FaultRule> {
@@ -25,7 +58,8 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     };
     const QRegularExpressionMatch m = form.match(rule);
     if (!m.hasMatch()) {
-        *error = QStringLiteral("'%1' is not a fault rule (KIND[#FRAME][@ATTEMPT]=silent|hangup|0xNN[+Nms][+hangup])")
+        *error = QStringLiteral("'%1' is not a fault rule "
+                                "(KIND[#FRAME][@ATTEMPT]=silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup])")
                      .arg(text);
         return std::nullopt;
     }
@@ -53,7 +87,12 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     if (m.hasCaptured(3)) {
         bool ok = false;
         const int attempt = m.captured(3).toInt(&ok);
-        if (!ok || attempt < 1)
+        if (!ok)
+            return refuse(QStringLiteral("attempt %1 would never match: a message is not heard that often in a row "
+                                         "(at most %2)")
+                              .arg(m.captured(3))
+                              .arg(std::numeric_limits<int>::max()));
+        if (attempt < 1)
             return refuse(QStringLiteral("attempt %1 would never match: attempts count from 1").arg(m.captured(3)));
         result.attempt = attempt;
     }
@@ -64,18 +103,18 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     } else if (fixed == QLatin1String("hangup")) {
         result.action = FaultAction::hangUp();
     } else {
-        std::chrono::milliseconds delay{0};
-        if (m.hasCaptured(6)) {
-            bool ok = false;
-            const qlonglong ms = m.captured(6).toLongLong(&ok);
-            if (!ok || ms > kMaxDelay.count())
-                return refuse(QStringLiteral("a delay of %1 ms is over the limit of %2 ms (one minute)")
-                                  .arg(m.captured(6))
-                                  .arg(kMaxDelay.count()));
-            delay = std::chrono::milliseconds(ms);
-        }
-        const auto byte = quint8(m.captured(5).toUInt(nullptr, 16));
-        result.action = m.hasCaptured(7) ? FaultAction::answerThenHangUp(byte, delay) : FaultAction::answer(byte, delay);
+        std::optional<std::chrono::milliseconds> delay = delayOf(m, 6, refuse);
+        std::optional<std::chrono::milliseconds> laterAfter = delayOf(m, 8, refuse);
+        if (!delay || !laterAfter)
+            return std::nullopt;
+        if (m.hasCaptured(7) && m.hasCaptured(9))
+            return refuse(QStringLiteral("+then would never be said: +hangup closes the line once the answer is out"));
+        const QByteArray bytes = bytesOf(m.captured(5));
+        result.action = m.hasCaptured(9) ? FaultAction::answerThenHangUp(quint8(bytes.front()), *delay)
+                                         : FaultAction::answer(quint8(bytes.front()), *delay);
+        result.action.more = bytes.mid(1);
+        result.action.later = bytesOf(m.captured(7));
+        result.action.laterAfter = *laterAfter;
     }
     return result;
 }

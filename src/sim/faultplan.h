@@ -2,6 +2,7 @@
 
 #include "sim/displayprotocol.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -15,13 +16,16 @@ struct FaultAction {
     quint8 byte = 0;                        // the answer, for Type::Answer
     std::chrono::milliseconds delay{0};     // before the answer goes out
     bool hangUpAfter = false;               // Type::Answer: close the line once the answer is out
+    QByteArray more;                        // Type::Answer: said right after `byte`, in the same breath
+    QByteArray later;                       // Type::Answer: said again, `laterAfter` after the answer
+    std::chrono::milliseconds laterAfter{0};
 
-    static FaultAction answer(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, false}; }
+    static FaultAction answer(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, false, {}, {}, {}}; }
     // Answers, then closes the line as a pulled cable would: the tool gets the
     // answer, the display hears nothing after the message.
-    static FaultAction answerThenHangUp(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, true}; }
-    static FaultAction silence() { return {Type::Silence, 0, {}, false}; }
-    static FaultAction hangUp() { return {Type::HangUp, 0, {}, false}; }
+    static FaultAction answerThenHangUp(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, true, {}, {}, {}}; }
+    static FaultAction silence() { return {Type::Silence, 0, {}, false, {}, {}, {}}; }
+    static FaultAction hangUp() { return {Type::HangUp, 0, {}, false, {}, {}, {}}; }
     bool operator==(const FaultAction &) const = default;
 };
 
@@ -48,9 +52,12 @@ struct FaultPlan {
 
     // One rule as text: KIND[#FRAME][@ATTEMPT]=ACTION, where KIND is access,
     // erase, data or end; FRAME (data only) is 0..355; ATTEMPT is 1 or more;
-    // ACTION is silent, hangup, or a byte in hex (0x1B) optionally followed by
-    // +MILLISECONDSms (at most 60000) and then by +hangup (answer, then close
-    // the line). Example: data#3@1=silent, data#2=0xAA+hangup.
+    // ACTION is silent, hangup, or bytes in hex (0x1B, or 0xAA,0xAA for a
+    // display that says more than asked) optionally followed by
+    // +MILLISECONDSms (at most 60000), then by +then:BYTES@MILLISECONDSms
+    // (more bytes that long after the answer: a late echo, line noise) or by
+    // +hangup (answer, then close the line). Examples: data#3@1=silent,
+    // data#2=0xAA+hangup, access=0x07,0x07, data#1=0xAA+then:0xAA@50ms.
     // A rule that could never match is refused, with the reason in *error.
     static std::optional<FaultRule> parseRule(const QString &text, QString *error);
 };

@@ -367,6 +367,12 @@ private:
                 addNote(entry.note, QStringLiteral("hung up"));
             else if (action->hangUpAfter)
                 addNote(entry.note, QStringLiteral("hangs up after the answer"));
+            if (!action->more.isEmpty())
+                addNote(entry.note, QStringLiteral("and %1").arg(QString::fromLatin1(action->more.toHex(' '))));
+            if (!action->later.isEmpty())
+                addNote(entry.note, QStringLiteral("then %1 after %2 ms")
+                                        .arg(QString::fromLatin1(action->later.toHex(' ')))
+                                        .arg(action->laterAfter.count()));
         }
         record(entry);
 
@@ -381,7 +387,8 @@ private:
                 m_reopenPoll->stop();
                 m_resume->stop();
             }
-            sendLater(QByteArray(1, char(action->byte)), action->delay, action->hangUpAfter);
+            sendLater(QByteArray(1, char(action->byte)) + action->more, action->delay, action->hangUpAfter,
+                      action->later, action->laterAfter);
             break;
         case FaultAction::Type::Silence:
             break;
@@ -426,14 +433,19 @@ private:
         return m_display.m_shared.plan.actionFor(kind, frame, attempt);
     }
 
-    void sendLater(const QByteArray &answer, std::chrono::milliseconds extra, bool thenHangUp)
+    // The answer goes out `extra` after the message has crossed the line; what
+    // it says `later` follows, that long after the answer.
+    void sendLater(const QByteArray &answer, std::chrono::milliseconds extra, bool thenHangUp,
+                   const QByteArray &later = {}, std::chrono::milliseconds laterAfter = {})
     {
         const double wait = m_answerAfterMs + m_byteMs * double(answer.size()) + double(extra.count());
         const int ms = int(wait + 0.5);
-        const auto go = [this, answer, thenHangUp] {
+        const auto go = [this, answer, thenHangUp, later, laterAfter] {
             send(answer);
             if (thenHangUp)
                 QTimer::singleShot(SimulatedDisplay::kHangUpGrace, Qt::PreciseTimer, this, [this] { stop(); });
+            if (!later.isEmpty())
+                QTimer::singleShot(laterAfter, Qt::PreciseTimer, this, [this, later] { send(later); });
         };
         if (ms <= 0)
             go();

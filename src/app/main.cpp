@@ -1,7 +1,7 @@
 #include "app/mainform.h"
 #include "app/portchooser.h"
 #include "app/programoptions.h"
-#include "cli/stoprequests.h"
+#include "process/stoprequests.h"
 #include "process/standarddescriptors.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"

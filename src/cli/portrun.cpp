@@ -2,7 +2,7 @@
 
 #include "cli/exitcodes.h"
 #include "cli/runevents.h"
-#include "cli/stoprequests.h"
+#include "process/stoprequests.h"
 #include "isp/firmwareimage.h"
 
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "cli/stoprequests.h"
+#include "process/stoprequests.h"
 
 #include <QMetaObject>
 

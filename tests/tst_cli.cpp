@@ -108,7 +108,7 @@ private Q_SLOTS:
         const Run r = cli(QStringList{"params", "-p", sim.device} + args);
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.contains("sent " + sent), qPrintable(r.err));
-        QVERIFY2(sim.log().contains("parameters: " + decoded), qPrintable(sim.log()));
+        QVERIFY2(sim.waitFor("parameters: " + decoded), qPrintable(sim.output()));
     }
 
     void version_data()
@@ -131,7 +131,7 @@ private Q_SLOTS:
         const QString opened = byLink ? QStringLiteral("%1 (%2)").arg(link, sim.device) : sim.device;
         QVERIFY2(r.err.contains("] open " + opened + "\n"), qPrintable(r.err));
         QVERIFY(r.err.contains("> 02 80 03 81"));
-        QVERIFY(sim.log().contains("version query"));
+        QVERIFY(sim.waitFor("version query"));
     }
 
     void usageErrors_data()
@@ -189,7 +189,7 @@ private Q_SLOTS:
         // Not a terminal: plain lines, no carriage returns.
         QVERIFY(!r.err.contains(QLatin1Char('\r')));
         QVERIFY2(r.err.contains("progress: 100% (6/6 frames, 1000 bytes"), qPrintable(r.err));
-        QVERIFY(sim.log().contains("image: 1104 bytes received (padded to whole blocks), sha256"));
+        QVERIFY(sim.waitFor("image: 1104 bytes received (padded to whole blocks), sha256"));
         QFile f(saved);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), image + QByteArray(104, '\0'));
@@ -367,7 +367,7 @@ private Q_SLOTS:
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(QString::fromLocal8Bit(first.readAllStandardOutput()), QStringLiteral("ISP Transmit OK!\n"));
         QVERIFY(!sim.log().contains(QStringLiteral("version query")));
-        QVERIFY(sim.log().contains(QStringLiteral("image:")));
+        QVERIFY(sim.waitFor(QStringLiteral("image:")));
     }
 
     // What would grant access, told only where it would help.
@@ -600,7 +600,7 @@ private Q_SLOTS:
         const Run sent = cli({"version", "--trace", "-p", "4"});
         QCOMPARE(sent.exitCode, 0);
         QVERIFY2(sent.err.contains("open " + sim.device + "\n"), qPrintable(sent.err));
-        QVERIFY(sim.log().contains("version query"));
+        QVERIFY(sim.waitFor("version query"));
 
         const Run reset = cli({"ports", "--map", "4="});
         QCOMPARE(reset.exitCode, 0);
@@ -659,7 +659,7 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err.count(QStringLiteral("warning:")), 1);
         QVERIFY2(r.err.contains("ignored ports/com1 (no device), ports/com9 (not Com 1 to Com 4)"), qPrintable(r.err));
-        QVERIFY(sim.log().contains("version query"));
+        QVERIFY(sim.waitFor("version query"));
     }
 
     // The saved map with several programs at it, and files that are not a

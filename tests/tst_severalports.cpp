@@ -81,7 +81,7 @@ private Q_SLOTS:
                                                        QRegularExpression::escape(sims.at(i)->device) +
                                                        " +ISP Transmit OK! +6/6 +6 ")),
                      qPrintable(r.out));
-            QVERIFY(sims.at(i)->log().contains(QStringLiteral("image: 1104 bytes received")));
+            QVERIFY(sims.at(i)->waitFor(QStringLiteral("image: 1104 bytes received")));
             QFile rebuilt(m_dir.filePath(QStringLiteral("rebuilt%1.bin").arg(i)));
             QVERIFY(rebuilt.open(QIODevice::ReadOnly));
             QCOMPARE(rebuilt.readAll(), image + QByteArray(104, '\0'));
@@ -138,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(busy.value(QStringLiteral("message")).toString(), d.sims.back()->device + ": not available.");
         QVERIFY(busy.value(QStringLiteral("cause")).toString().contains(QStringLiteral("in use by another program")));
         // Only the healthy display heard an end frame.
-        QVERIFY(d.sims.front()->log().contains(QStringLiteral("image:")));
+        QVERIFY(d.sims.front()->waitFor(QStringLiteral("image:")));
         for (std::size_t i = 1; i < d.sims.size(); ++i)
             QVERIFY(!d.sims.at(i)->log().contains(QStringLiteral("image:")));
     }
@@ -149,7 +149,7 @@ private Q_SLOTS:
         const Run r = cli(QStringList{"params", "--language", "denmark ii"} + d.portArgs());
         QCOMPARE(r.exitCode, 0);
         for (const auto &sim : d.sims)
-            QVERIFY2(sim->log().contains(QStringLiteral("language DENMARK II")), qPrintable(sim->log()));
+            QVERIFY2(sim->waitFor(QStringLiteral("language DENMARK II")), qPrintable(sim->output()));
     }
 
     // Ctrl-C stops every port; none reports success after it, all are released.

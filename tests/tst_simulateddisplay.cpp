@@ -346,6 +346,36 @@ private Q_SLOTS:
         QCOMPARE(sim.log().constFirst().kind, MessageKind::ParameterPacket);
     }
 
+    // The display answers once the message and its answer crossed the line,
+    // as a real one: never sooner, and not much later.
+    void answersNoSoonerThanTheLineAllows_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("access at 9600") << QStringLiteral("9600,N,8,1") << Hand::accessCommand() << hex("07");
+        QTest::newRow("a frame at 19200") << QStringLiteral("19200,N,8,1") << Hand::eraseFrame() << hex("AA");
+        QTest::newRow("a frame at 2400") << QStringLiteral("2400,N,8,1") << Hand::eraseFrame() << hex("AA");
+    }
+
+    void answersNoSoonerThanTheLineAllows()
+    {
+        QFETCH(QString, line);
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, answer);
+        SimulatedDisplay sim;
+        SerialLink link;
+        QVERIFY(!link.open(sim.devicePath(), line));
+        if (message != Hand::accessCommand())
+            QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(ask(link, message), answer);
+        const double wireMs = 10.0 * 1000.0 * double(message.size() + answer.size()) / line.section(',', 0, 0).toDouble();
+        QVERIFY2(double(clock.nsecsElapsed()) / 1e6 >= wireMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < wireMs + 500, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void endRulesAct_data()
     {
         QTest::addColumn<QString>("rule");  // empty: a healthy display
@@ -377,9 +407,14 @@ private Q_SLOTS:
         QSignalSpy lost(&link, &SerialLink::lineLost);
         QVERIFY(link.write(Hand::endFrame()));
         QVERIFY(sim.waitForMessages(4));
-        QTest::qWait(100);
+        // An answer comes once the end frame and the answer crossed the line
+        // (about 200 ms at 9600); silence is silence for longer than that.
+        if (answer.isEmpty())
+            QTest::qWait(400);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(link.bytesAvailable() > 0, 2000);
         QCOMPARE(link.takeInput(), answer);
-        QCOMPARE(lost.count(), hangsUp ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), hangsUp ? 1 : 0, 2000);
         QCOMPARE(link.isOpen(), !hangsUp);
         const SimLogEntry end = sim.log().constLast();
         QCOMPARE(end.kind, MessageKind::EndFrame);

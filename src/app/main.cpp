@@ -111,7 +111,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<SimulatedLine> simulated;
     if (options->simulate) {
         QString why;
-        simulated = SimulatedLine::start(true, &why);
+        simulated = SimulatedLine::start(&why);
         if (!simulated) {
             std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
             return 2;

@@ -119,7 +119,7 @@ RunResult runOnTargets(const CliRequest &request, RunEvents &events)
     }
     std::unique_ptr<SimulatedLine> simulated;
     if (request.simulate) {
-        simulated = SimulatedLine::start(true, &result.failure);
+        simulated = SimulatedLine::start(&result.failure);
         if (!simulated) {
             result.exitCode = ExitCode::kUsage;
             return result;

@@ -97,6 +97,9 @@ void PortJob::traceTo(SerialLink &link) const
     connect(&link, &SerialLink::traffic, &link, [print](bool outgoing, const QByteArray &bytes) {
         print((outgoing ? QStringLiteral("> ") : QStringLiteral("< ")) + QString::fromLatin1(bytes.toHex(' ')));
     });
+    connect(&link, &SerialLink::staleDropped, &link, [print](const QByteArray &bytes) {
+        print(QStringLiteral("stale: ") + QString::fromLatin1(bytes.toHex(' ')));
+    });
     // A message traced just before may not have reached the display.
     connect(&link, &SerialLink::lineLost, &link, [print](const QString &why) { print(QStringLiteral("line lost: ") + why); });
 }

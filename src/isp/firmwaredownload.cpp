@@ -5,6 +5,7 @@
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "isp/operator.h"
+#include "link/linetiming.h"
 #include "link/seriallink.h"
 
 #include <QCoreApplication>
@@ -195,9 +196,11 @@ std::optional<ReplyCode> FirmwareDownload::writeAndWait(const QByteArray &messag
     // Stale bytes go before the write, never after it: a quick answer to this
     // message must not be thrown away.
     m_link.dropInput();
+    const ReplyWait::Sent sent{std::chrono::steady_clock::now(),
+                               LineTiming::wireTime(message.size(), m_link.baudRate())};
     if (!m_link.write(message))
         return std::nullopt;  // the line is gone
-    return m_wait.wait(limit);
+    return m_wait.wait(limit, sent);
 }
 
 // A pause waits on the stop request too: a stop ends it at once.

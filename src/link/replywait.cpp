@@ -1,10 +1,13 @@
 #include "link/replywait.h"
 
+#include "link/linetiming.h"
 #include "link/seriallink.h"
 
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QTimer>
+
+#include <algorithm>
 
 ReplyCode Reply::classify(QByteArrayView chunk, bool accessPhase)
 {
@@ -25,6 +28,12 @@ ReplyWait::ReplyWait(SerialLink &link, QObject *parent) : QObject(parent), m_lin
 
 void ReplyWait::takeAnswer()
 {
+    // Nothing is an answer before the message could have crossed the line:
+    // a stray byte or a late echo of an earlier answer.
+    if (std::chrono::steady_clock::now() < m_earliestAnswer) {
+        m_link.dropStale();
+        return;
+    }
     const QByteArray chunk = m_link.takeInput();
     if (chunk.isEmpty())
         return;  // a wake-up without bytes: keep waiting
@@ -35,8 +44,11 @@ void ReplyWait::takeAnswer()
         m_loop->quit();
 }
 
-ReplyCode ReplyWait::wait(std::chrono::milliseconds limit)
+ReplyCode ReplyWait::wait(std::chrono::milliseconds limit, Sent sent)
 {
+    using namespace std::chrono;
+    m_earliestAnswer = sent.at + LineTiming::earliestAnswer(sent.wireTime);
+    const auto deadline = sent.at + sent.wireTime + limit;
     m_replyCode = ReplyCode::NoAnswer;
     m_waitDone = false;
     if (!m_link.isOpen()) {
@@ -60,7 +72,8 @@ ReplyCode ReplyWait::wait(std::chrono::milliseconds limit)
         disconnect(arrived);
         disconnect(lost);
     });
-    runFor(limit);
+    const auto left = ceil<milliseconds>(deadline - steady_clock::now());
+    runFor(std::max(left, milliseconds(0)));
     m_waitDone = true;
     return m_replyCode;
 }

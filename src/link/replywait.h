@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+
 class QEventLoop;
 class SerialLink;
 
@@ -39,8 +40,17 @@ public:
     bool waitDone() const { return m_waitDone; }
     ReplyCode replyCode() const { return m_replyCode; }
 
-    // Waits at most `limit` and returns the outcome (also kept in replyCode()).
-    ReplyCode wait(std::chrono::milliseconds limit);
+    // When a message was handed to the line, and how long it takes to cross.
+    struct Sent {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::microseconds wireTime{0};
+    };
+
+    // Waits for the answer to the message `sent`: bytes that arrive before
+    // it could have crossed the line are dropped as stale, and the limit
+    // counts from the end of its wire time. Returns the outcome (also kept in
+    // replyCode()).
+    ReplyCode wait(std::chrono::milliseconds limit, Sent sent);
 
     // Lets `duration` pass with events flowing (no answer is taken); abort()
     // ends it early, so a stop is never held up by a pause.
@@ -55,6 +65,7 @@ private:
     void runFor(std::chrono::milliseconds limit);
 
     SerialLink &m_link;
+    std::chrono::steady_clock::time_point m_earliestAnswer;
     bool m_waitDone = false;
     ReplyCode m_replyCode = ReplyCode::NoAnswer;
     QEventLoop *m_loop = nullptr;

@@ -128,6 +128,14 @@ QByteArray SerialLink::takeInput()
     return bytes;
 }
 
+void SerialLink::dropStale()
+{
+    if (!m_port.isOpen())
+        return;
+    if (const QByteArray bytes = m_port.readAll(); !bytes.isEmpty())
+        Q_EMIT staleDropped(bytes);
+}
+
 bool SerialLink::drain()
 {
     if (!m_port.isOpen())

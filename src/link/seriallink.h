@@ -38,6 +38,10 @@ public:
     void dropInput();
     qint64 bytesAvailable() const { return m_port.isOpen() ? m_port.bytesAvailable() : 0; }
     QByteArray takeInput();
+    // Takes what was received as bytes that cannot be an answer: they are
+    // traced as stale, never as traffic.
+    void dropStale();
+    qint32 baudRate() const { return m_port.baudRate(); }
 
     // Waits until every queued byte has left (bounded by the line speed), then
     // closes. Closing a port that is not open does nothing.
@@ -52,6 +56,8 @@ Q_SIGNALS:
     void lineLost(const QString &why);
     // Every byte in either direction, for a trace.
     void traffic(bool outgoing, const QByteArray &bytes);
+    // Received bytes dropped because they came too soon to be an answer.
+    void staleDropped(const QByteArray &bytes);
 
 private:
     void onError(QSerialPort::SerialPortError error);

@@ -147,7 +147,7 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Misbehave by this rule (repeatable)."),
                                    QStringLiteral("RULE"));
-    const QCommandLineOption pace(QStringLiteral("pace"), QStringLiteral("Answer only after the bytes would have crossed a real line."));
+    const QCommandLineOption pace(QStringLiteral("pace"), QStringLiteral("Answer only after the bytes would have crossed a real line (always so; kept for old scripts)."));
     const QCommandLineOption save(QStringLiteral("save-image"), QStringLiteral("Write the image as received (whole 184-byte blocks) here at every end frame."),
                                   QStringLiteral("FILE"));
     parser.addOptions({fault, pace, save});
@@ -186,7 +186,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     display.setFaultPlan(plan);
-    display.setPacing(parser.isSet(pace));
     display.setObserver([&display, &shownLine, imageFile](const SimLogEntry &e) {
         // The line settings, whenever they differ from those last shown.
         if (e.line.baud > 0 && e.line != shownLine) {

@@ -211,7 +211,6 @@ private:
 
     void heard(const QByteArray &bytes)
     {
-        bool pacing = false;
         {
             QMutexLocker lock(&m_display.m_mutex);
             QByteArray &received = m_display.m_shared.received;
@@ -221,13 +220,12 @@ private:
             m_display.m_shared.counters.bytesReceived += bytes.size();
             if (m_lineAsRead)
                 m_display.m_shared.line = m_line;
-            pacing = m_display.m_shared.pacing;
         }
         m_display.m_changed.wakeAll();
 
         // The bytes reach a real display one after another at the line speed.
         const double now = double(m_clock.nsecsElapsed()) / 1e6;
-        m_byteMs = (pacing && m_line.baud > 0) ? 10.0 * 1000.0 / m_line.baud : 0.0;
+        m_byteMs = m_line.baud > 0 ? 10.0 * 1000.0 / m_line.baud : 0.0;
         m_lineFreeAt = qMax(now, m_lineFreeAt) + m_byteMs * double(bytes.size());
         m_answerAfterMs = m_lineFreeAt - now;
 
@@ -536,12 +534,6 @@ void SimulatedDisplay::setFaultPlan(const FaultPlan &plan)
 {
     QMutexLocker lock(&m_mutex);
     m_shared.plan = plan;
-}
-
-void SimulatedDisplay::setPacing(bool on)
-{
-    QMutexLocker lock(&m_mutex);
-    m_shared.pacing = on;
 }
 
 void SimulatedDisplay::setObserver(std::function<void(const SimLogEntry &)> observer)

@@ -81,8 +81,9 @@ struct DisplayParameters {
 
 // A customer display behind a pseudo-terminal: the tool opens devicePath()
 // like any serial port. It holds only the master side, parses every message,
-// checks it, answers per its fault plan (a healthy display by default), can
-// pace its answers at the line speed the tool set, rebuilds the firmware image
+// checks it, answers per its fault plan (a healthy display by default) no
+// sooner than a real one could (the message and the answer cross the line at
+// the speed the tool set, 10 bits a byte), rebuilds the firmware image
 // from the frames it accepted, and keeps a log. It runs on a thread of its
 // own, so the code under test may block in its own event loop. Every public
 // function may be called from any thread, but hangUp() and pauseReading()
@@ -117,9 +118,6 @@ public:
     QString error() const { return m_error; }
 
     void setFaultPlan(const FaultPlan &plan);
-    // Answers go out only after the message and the answer would have crossed
-    // a real line at the speed the tool set (10 bits a byte).
-    void setPacing(bool on);
     // Closes the line as an unplugged cable would. The display is gone after it.
     void hangUp();
     // For tests: reads nothing for this long (what the tool writes meanwhile
@@ -149,7 +147,6 @@ private:
 
     struct Shared {
         FaultPlan plan;
-        bool pacing = false;
         QList<SimLogEntry> log;
         SimCounters counters;
         QByteArray received;

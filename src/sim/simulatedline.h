@@ -13,7 +13,6 @@ public:
     // The device to open; the display behind it answers as long as this lives.
     virtual QString devicePath() const = 0;
 
-    // Starts one, answering at the pace of a real line when `paced`; nullptr
-    // with *why set where none can be had.
-    static std::unique_ptr<SimulatedLine> start(bool paced, QString *why);
+    // Starts one; nullptr with *why set where none can be had.
+    static std::unique_ptr<SimulatedLine> start(QString *why);
 };

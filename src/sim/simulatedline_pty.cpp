@@ -12,13 +12,12 @@ public:
 
 }  // namespace
 
-std::unique_ptr<SimulatedLine> SimulatedLine::start(bool paced, QString *why)
+std::unique_ptr<SimulatedLine> SimulatedLine::start(QString *why)
 {
     auto line = std::make_unique<PtyLine>();
     if (!line->m_display.isValid()) {
         *why = line->m_display.error();
         return nullptr;
     }
-    line->m_display.setPacing(paced);
     return line;
 }

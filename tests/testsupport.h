@@ -18,9 +18,11 @@ inline QByteArray hex(const char *text)
 
 inline QByteArray randomImage(qsizetype size)
 {
+    // Seeded by the size, so a failure can be reproduced.
+    QRandomGenerator generator(quint32(size) ^ 0x5eedu);
     QByteArray image(size, '\0');
     for (char &c : image)
-        c = char(QRandomGenerator::global()->bounded(256));
+        c = char(generator.bounded(256));
     return image;
 }
 

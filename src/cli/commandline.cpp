@@ -1,8 +1,10 @@
 #include "cli/commandline.h"
 
+#include "isp/downloadoutcome.h"
 #include "settings/portmap.h"
 
 #include <QCommandLineParser>
+#include <QMap>
 
 #include <algorithm>
 #include <optional>
@@ -18,21 +20,27 @@ Commands:
   version     send the firmware-version query (the answer is not read)
   isp FILE    download a firmware image into the display
   ports       list the serial ports of this machine and what each "Com N" names
+)";
 
-Exit codes:
-   0  success
-   1  other failure
-   2  usage
-   3  port unavailable
-   4  file unreadable (missing, no permission, or not a regular file)
-   5  image size not accepted (empty, or over 65,503 bytes)
-   6  access time-out ("Time Out Error!")
-   7  wrong version ("A Incorrect Version No!")
-   8  access refused ("Access ISP Command Failed!")
-   9  erase failed ("Erase Command Failed!")
-  10  data frame failed ("Transmit Data Failled!")
-  11  cancelled (Ctrl-C)
-  12  several ports, and some of them failed (the summary says which))";
+// The exit statuses, from the outcome table (one line for a status that
+// several outcomes share) and the two that are no download's outcome.
+QString exitCodeList()
+{
+    QMap<int, QString> lines{{ExitCode::kFailure, QStringLiteral("other failure")},
+                             {ExitCode::kSomeFailed, QStringLiteral("several ports, and some of them failed (the summary says which)")}};
+    for (const OutcomeRow &row : outcomeTable()) {
+        if (lines.contains(row.exitCode))
+            continue;
+        QString line = QString::fromLatin1(row.summary);
+        if (row.exitCode != ExitCode::kSuccess && *row.message)
+            line += QStringLiteral(" (\"%1\")").arg(QString::fromLatin1(row.message));
+        lines.insert(row.exitCode, line);
+    }
+    QString text = QStringLiteral("\nExit codes:\n");
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
+        text += QStringLiteral("%1  %2\n").arg(it.key(), 4).arg(it.value());
+    return text.chopped(1);
+}
 
 using Refusal = std::optional<QString>;
 
@@ -137,7 +145,7 @@ private:
 
 CommandLine::CommandLine()
 {
-    m_parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    m_parser.setApplicationDescription(QString::fromLatin1(kDescription) + exitCodeList());
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("params, version, isp or ports"));

@@ -1,7 +1,7 @@
 #include "cli/commandrun.h"
 
 #include "cli/clirequest.h"
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "cli/portrun.h"
 #include "cli/runevents.h"
 #include "isp/firmwareimage.h"

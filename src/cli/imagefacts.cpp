@@ -1,6 +1,6 @@
 #include "cli/imagefacts.h"
 
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "cli/portresult.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"

@@ -3,7 +3,7 @@
 // command line becomes a request, the request runs, the result is reported.
 #include "cli/commandline.h"
 #include "cli/commandrun.h"
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "cli/livereport.h"
 #include "cli/report.h"
 #include "process/standarddescriptors.h"

@@ -1,6 +1,6 @@
 #include "cli/portjob.h"
 
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
@@ -130,7 +130,7 @@ PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
     PortResult result;
     if (m_cancelled) {
         result.outcome = outcomeWord(DownloadOutcome::Cancelled);
-        result.exitCode = ExitCode::kCancelled;
+        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
         return result;
     }
     const std::optional<OpenFailure> failure = m_command == Command::Params
@@ -141,7 +141,7 @@ PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
         result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
         result.message = op.message;
         result.cause = failure->causeLine(PortCatalog::system().deviceList());
-        result.exitCode = ExitCode::kPortUnavailable;
+        result.exitCode = ExitCode::of(DownloadOutcome::PortUnavailable);
     } else {
         result.outcome = outcomeWord(DownloadOutcome::Completed);
         result.exitCode = ExitCode::kSuccess;

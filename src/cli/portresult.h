@@ -1,6 +1,6 @@
 #pragma once
 
-#include "isp/firmwaredownload.h"
+#include "isp/downloadoutcome.h"
 
 #include <QMetaType>
 #include <QString>
@@ -27,9 +27,6 @@ struct PortResult {
     QString outcomeText() const;
 };
 Q_DECLARE_METATYPE(PortResult)
-
-// "completed", "access-timeout", "wrong-version", ...
-QString outcomeWord(DownloadOutcome outcome);
 
 // A line about one of several ports: the port's name in front, unless the
 // text names it already ("/dev/ttyUSB0: not available.").

@@ -1,6 +1,6 @@
 #include "cli/portrun.h"
 
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "cli/runevents.h"
 #include "process/stoprequests.h"
 #include "isp/firmwareimage.h"
@@ -17,7 +17,7 @@ int PortRun::exitCode() const
         return results.constFirst().exitCode;
     if (std::all_of(results.cbegin(), results.cend(), [](const PortResult &r) { return r.exitCode == ExitCode::kSuccess; }))
         return ExitCode::kSuccess;
-    return stopped ? ExitCode::kCancelled : ExitCode::kSomeFailed;
+    return stopped ? ExitCode::of(DownloadOutcome::Cancelled) : ExitCode::kSomeFailed;
 }
 
 PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,

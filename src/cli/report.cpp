@@ -1,7 +1,7 @@
 #include "cli/report.h"
 
 #include "cli/clirequest.h"
-#include "cli/exitcodes.h"
+#include "isp/downloadoutcome.h"
 #include "cli/jsonreport.h"
 #include "cli/runresult.h"
 #include "cli/textreport.h"
@@ -58,7 +58,7 @@ QList<ReportLine> notes(const CliRequest &request, const RunResult &result)
     bool cancelled = false;
     bool succeeded = false;
     for (const PortResult &r : result.ports) {
-        cancelled = cancelled || r.exitCode == ExitCode::kCancelled;
+        cancelled = cancelled || r.exitCode == ExitCode::of(DownloadOutcome::Cancelled);
         succeeded = succeeded || r.exitCode == ExitCode::kSuccess;
         if (!r.cause.isEmpty())
             lines.append(toStderr(result.ports.size() > 1 ? portLine(r.port, r.cause) : r.cause));

@@ -1,52 +1,23 @@
 #pragma once
 
+#include "isp/downloadoutcome.h"
 #include "isp/firmwareimage.h"
-#include "link/replywait.h"
+#include "isp/ispsession.h"
 #include "link/seriallink.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class Operator;
 class PortMap;
 struct Settings;
 
-// Time limits, attempts and pauses of a download. Tests shorten them.
-struct DownloadTimings {
-    std::chrono::milliseconds accessTimeout{5000};
-    std::chrono::milliseconds eraseTimeout{5000};
-    std::chrono::milliseconds dataTimeout{3000};
-    int dataAttempts = 3;
-    std::chrono::milliseconds pauseAfterAccess{5};
-    std::chrono::milliseconds pauseAfterFrame{200};
-    std::chrono::milliseconds pauseBeforeEnd{10};
-};
-
-// Every way a download ends.
-enum class DownloadOutcome {
-    Completed,
-    DialogCancelled,
-    FileUnreadable,
-    ImageEmpty,
-    ImageTooLarge,
-    PortUnavailable,
-    AccessTimeout,
-    WrongVersion,
-    AccessRefused,
-    EraseFailed,
-    DataFrameFailed,
-    Cancelled,  // the operator stopped it (window closed, Ctrl-C)
-};
-
 // How a download ends for an image refused before any port is touched.
 DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict);
-
-// The message the operator sees for an outcome ("ISP Transmit OK!", ...);
-// empty where none is shown.
-QString downloadMessage(DownloadOutcome outcome);
 
 // The download into the display, one procedure from the file dialog to the
 // last clean-up, against the serial link and the operator.
@@ -78,19 +49,13 @@ public:
     const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
 
 private:
-    DownloadOutcome talkToDisplay(const QByteArray &image, int frameCount);
-    DownloadOutcome finish(int frameCount);
-    bool sendDataFrame(const QByteArray &frame);
-    ReplyCode sendAndWait(const QByteArray &message, std::chrono::milliseconds limit);
-    // The answer, or nullopt when the message was not written whole.
-    std::optional<ReplyCode> writeAndWait(const QByteArray &message, std::chrono::milliseconds limit);
-    void pause(std::chrono::milliseconds duration);
+    DownloadOutcome drive(IspSession &session);
     bool stopSeen();
 
     SerialLink &m_link;
     Operator &m_operator;
     DownloadTimings m_timings;
-    ReplyWait m_wait;
+    std::function<void()> m_stop;  // while a session runs
     bool m_running = false;
     bool m_cancelRequested = false;
     int m_framesWritten = 0;

@@ -38,7 +38,7 @@ OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
 
 }  // namespace
 
-SerialLink::SerialLink(QObject *parent) : QObject(parent)
+SerialLink::SerialLink(QObject *parent) : LineLink(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::bytesArrived);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
@@ -126,14 +126,6 @@ QByteArray SerialLink::takeInput()
     if (!bytes.isEmpty())
         Q_EMIT traffic(false, bytes);
     return bytes;
-}
-
-void SerialLink::dropStale()
-{
-    if (!m_port.isOpen())
-        return;
-    if (const QByteArray bytes = m_port.readAll(); !bytes.isEmpty())
-        Q_EMIT staleDropped(bytes);
 }
 
 bool SerialLink::drain()

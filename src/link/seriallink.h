@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
+#include "link/linelink.h"
 #include <QSerialPort>
 #include <QString>
 
@@ -11,7 +11,7 @@
 
 // The only code that touches QSerialPort: open with one failure outcome,
 // write a message whole, drop queued input, drain before closing.
-class SerialLink : public QObject {
+class SerialLink : public LineLink {
     Q_OBJECT
 public:
     explicit SerialLink(QObject *parent = nullptr);
@@ -21,27 +21,23 @@ public:
     // opens the device the name really stands for (links resolved). On failure
     // the port is left closed.
     [[nodiscard]] std::optional<OpenFailure> open(const QString &device, const QString &settings);
-    bool isOpen() const { return m_port.isOpen(); }
-    // Whether the line was lost since the port was last opened.
-    bool lineWasLost() const { return m_lost; }
+    bool isOpen() const override { return m_port.isOpen(); }
+    bool lineWasLost() const override { return m_lost; }
 
     // Drops output still queued, then queues the whole message and pushes it
     // towards the line. False if the port is closed, refuses the bytes, or
     // the line is lost meanwhile.
-    [[nodiscard]] bool write(const QByteArray &message);
+    [[nodiscard]] bool write(const QByteArray &message) override;
 
     // Waits until every queued byte has left the line (bounded by the line
     // speed). False if bytes were left behind or the line was lost.
-    [[nodiscard]] bool drain();
+    [[nodiscard]] bool drain() override;
 
     // Drops every received byte that nobody has read yet.
-    void dropInput();
+    void dropInput() override;
     qint64 bytesAvailable() const { return m_port.isOpen() ? m_port.bytesAvailable() : 0; }
-    QByteArray takeInput();
-    // Takes what was received as bytes that cannot be an answer: they are
-    // traced as stale, never as traffic.
-    void dropStale();
-    qint32 baudRate() const { return m_port.baudRate(); }
+    QByteArray takeInput() override;
+    qint32 baudRate() const override { return m_port.baudRate(); }
 
     // Waits until every queued byte has left (bounded by the line speed), then
     // closes. Closing a port that is not open does nothing.
@@ -50,14 +46,6 @@ public:
 Q_SIGNALS:
     // The port is open; `real` is the device behind the name `given`.
     void opened(const QString &given, const QString &real);
-    // Bytes are waiting to be taken.
-    void bytesArrived();
-    // The line is gone (device unplugged, pty hung up); the port is already closed.
-    void lineLost(const QString &why);
-    // Every byte in either direction, for a trace.
-    void traffic(bool outgoing, const QByteArray &bytes);
-    // Received bytes dropped because they came too soon to be an answer.
-    void staleDropped(const QByteArray &bytes);
 
 private:
     void onError(QSerialPort::SerialPortError error);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The serial line as a procedure talks to it, once open: SerialLink on a
+// real port (or a pseudo-terminal); anything else that can play the line.
+class LineLink : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual bool isOpen() const = 0;
+    // Whether the line was lost since it was opened.
+    virtual bool lineWasLost() const = 0;
+    virtual qint32 baudRate() const = 0;
+    // Drops output still queued, then queues the whole message and pushes it
+    // towards the line. False if the line refuses the bytes or is lost.
+    [[nodiscard]] virtual bool write(const QByteArray &message) = 0;
+    // Waits until every queued byte has left the line. False if bytes were
+    // left behind or the line was lost.
+    [[nodiscard]] virtual bool drain() = 0;
+    // Drops every received byte that nobody has read yet.
+    virtual void dropInput() = 0;
+    virtual QByteArray takeInput() = 0;
+
+    // Received bytes that came too soon to be an answer, for the trace.
+    void noteStale(const QByteArray &bytes) { Q_EMIT staleDropped(bytes); }
+
+Q_SIGNALS:
+    // Bytes are waiting to be taken.
+    void bytesArrived();
+    // The line is gone (device unplugged, pty hung up); the port is already closed.
+    void lineLost(const QString &why);
+    // Every byte in either direction, for a trace.
+    void traffic(bool outgoing, const QByteArray &bytes);
+    void staleDropped(const QByteArray &bytes);
+};

@@ -1,0 +1,264 @@
+// The download's protocol core, played against a display in virtual time:
+// exact times, no sleeps, no line. The display answers as the simulated one
+// does (after the message and its answer crossed the line), per the same
+// fault rules as custdisp-sim --fault.
+#include "isp/ispframes.h"
+#include "isp/ispsession.h"
+#include "link/linetiming.h"
+#include "sim/faultplan.h"
+#include "testsupport.h"
+
+#include <QTest>
+
+#include <functional>
+#include <map>
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+using Time = IspSession::Time;
+
+namespace {
+
+struct Transcript {
+    QStringList lines;     // "access", "data#1", "stale aa", "progress 2", ...
+    QString outcome;
+    QByteArray rebuilt;    // the image as the display accepted it
+    Time end{0};
+    int retries = 0;
+};
+
+struct Player {
+    IspSession session;
+    FaultPlan plan;
+    qint32 baud;
+    Transcript t;
+    Time now{0};
+    std::optional<Time> timer;
+    std::multimap<Time, std::function<IspActions()>> line;  // what the display says, and when
+    std::map<int, int> attempts;                           // per data frame
+
+    Time wire(qsizetype bytes) const { return LineTiming::wireTime(bytes, baud); }
+
+    void say(Time at, const QByteArray &bytes)
+    {
+        line.emplace(at, [this, bytes] { return session.bytesReceived(bytes, now); });
+    }
+
+    // The display hears a message once it has crossed, and answers.
+    void hear(const QByteArray &m, Time sentAt)
+    {
+        const quint8 type = quint8(m.front());
+        MessageKind kind = MessageKind::EndFrame;
+        int frame = -1, attempt = 1;
+        QString word = QStringLiteral("end");
+        std::optional<FaultAction> action;
+        if (m.size() == 5) {
+            kind = MessageKind::AccessCommand, word = QStringLiteral("access");
+            action = FaultAction::answer(0x07);
+        } else if (type == Isp::kTypeErase) {
+            kind = MessageKind::EraseFrame, word = QStringLiteral("erase");
+            action = FaultAction::answer(0xAA);
+        } else if (type == Isp::kTypeData) {
+            kind = MessageKind::DataFrame;
+            frame = (quint8(m[1]) * 256 + quint8(m[2])) / int(Isp::kBlockSize);
+            attempt = ++attempts[frame];
+            word = QStringLiteral("data#%1").arg(frame);
+            action = FaultAction::answer(0xAA);
+        }
+        t.lines << word;
+        if (const auto planned = plan.actionFor(kind, frame, attempt))
+            action = planned;
+        if (!action || action->type == FaultAction::Type::Silence)
+            return;
+        const Time heard = sentAt + wire(m.size());
+        if (action->type == FaultAction::Type::HangUp) {
+            line.emplace(heard, [this] { return session.lineLost(now); });
+            return;
+        }
+        const QByteArray answer = QByteArray(1, char(action->byte)) + action->more;
+        const Time at = heard + wire(answer.size()) + action->delay;
+        say(at, answer);
+        if (!action->later.isEmpty())
+            say(at + action->laterAfter, action->later);
+        if (action->hangUpAfter)
+            line.emplace(at + 1ms, [this] { return session.lineLost(now); });
+        if (kind == MessageKind::DataFrame && action->byte == 0xAA) {
+            t.rebuilt.resize(qsizetype(frame) * Isp::kBlockSize);
+            t.rebuilt.append(m.mid(Isp::kDataOffset, Isp::kBlockSize));
+        }
+    }
+
+    void apply(const IspActions &actions)
+    {
+        for (const IspAction &a : actions) {
+            switch (a.kind) {
+            case IspAction::Kind::Write: hear(a.bytes, now); break;
+            case IspAction::Kind::Drain: apply(session.drained(true, now + wire(a.bytes.size()))); return;
+            case IspAction::Kind::Timer: timer = a.at; break;
+            case IspAction::Kind::Progress: t.lines << QStringLiteral("progress %1").arg(a.value); break;
+            case IspAction::Kind::Stale: t.lines << QStringLiteral("stale ") + QString::fromLatin1(a.bytes.toHex(' ')); break;
+            case IspAction::Kind::Finish:
+                t.outcome = outcomeWord(a.outcome);
+                t.end = now;
+                return;
+            }
+        }
+    }
+
+    Transcript play(std::optional<Time> stopAt)
+    {
+        apply(session.start(now));
+        while (!session.finished()) {
+            const Time next = std::min({timer.value_or(Time::max()), line.empty() ? Time::max() : line.begin()->first,
+                                        stopAt.value_or(Time::max())});
+            if (next == Time::max())
+                break;  // nothing will ever happen: the session hangs
+            now = next;
+            if (stopAt == now) {
+                stopAt.reset();
+                apply(session.stop(now));
+            } else if (timer == now) {
+                timer.reset();
+                apply(session.timerEnded(now));
+            } else {
+                const auto event = line.begin()->second;
+                line.erase(line.begin());
+                apply(event());
+            }
+        }
+        t.retries = session.retries();
+        return t;
+    }
+};
+
+Transcript play(const QByteArray &image, qint32 baud, const QStringList &rules, std::optional<Time> stopAt = {})
+{
+    Player p{IspSession(image, baud), {}, baud, {}, {}, {}, {}, {}};
+    for (const QString &r : rules) {
+        QString error;
+        const auto rule = FaultPlan::parseRule(r, &error);
+        if (!rule)
+            qFatal("%s", qPrintable(error));
+        p.plan.rules.append(*rule);
+    }
+    return p.play(stopAt);
+}
+
+}  // namespace
+
+class TestIspSession : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Every way a download ends, what went out, and when it ended.
+    void transcripts_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QStringList>("rules");
+        QTest::addColumn<int>("stopAtMs");  // -1: no stop
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("written");  // the messages the display heard
+        QTest::addColumn<int>("stale");        // stale chunks dropped
+        QTest::addColumn<int>("endMs");        // -1: not checked
+        const QString whole = QStringLiteral("access erase data#0 data#1 data#2 end");
+        QTest::newRow("healthy") << 500 << 9600 << QStringList{} << -1 << "completed" << whole << 0 << -1;
+        QTest::newRow("empty image: one frame") << 0 << 9600 << QStringList{} << -1 << "completed"
+                                                << "access erase data#0 end" << 0 << -1;
+        QTest::newRow("access silent: 5 s after its 5.2 ms wire time")
+            << 500 << 9600 << QStringList{"access=silent"} << -1 << "access-timeout" << "access" << 0 << 5005;
+        QTest::newRow("access silent at 600 baud") << 500 << 600 << QStringList{"access=silent"} << -1
+                                                   << "access-timeout" << "access" << 0 << 5083;
+        QTest::newRow("access 1B") << 500 << 9600 << QStringList{"access=0x1B"} << -1 << "wrong-version" << "access" << 0 << -1;
+        QTest::newRow("access AA") << 500 << 9600 << QStringList{"access=0xAA"} << -1 << "access-refused" << "access" << 0 << -1;
+        QTest::newRow("access: first byte counts") << 500 << 9600 << QStringList{"access=0x07,0xAA"} << -1 << "completed"
+                                                   << whole << 0 << -1;
+        QTest::newRow("erase 07") << 500 << 9600 << QStringList{"erase=0x07"} << -1 << "erase-failed" << "access erase" << 0 << -1;
+        QTest::newRow("erase silent") << 500 << 9600 << QStringList{"erase=silent"} << -1 << "erase-failed"
+                                      << "access erase" << 0 << -1;
+        QTest::newRow("line lost at the access") << 500 << 9600 << QStringList{"access=hangup"} << -1
+                                                 << "access-timeout" << "access" << 0 << -1;
+        QTest::newRow("data refused three times") << 500 << 9600 << QStringList{"data#1=0x15"} << -1 << "data-frame-failed"
+                                                  << "access erase data#0 data#1 data#1 data#1" << 0 << -1;
+        QTest::newRow("accepted at the third attempt")
+            << 500 << 9600 << QStringList{"data#1@1=0x15", "data#1@2=silent"} << -1 << "completed"
+            << "access erase data#0 data#1 data#1 data#1 data#2 end" << 0 << -1;
+        QTest::newRow("line lost at a frame: no more attempts") << 500 << 9600 << QStringList{"data#1=hangup"} << -1
+                                                                << "data-frame-failed" << "access erase data#0 data#1" << 0 << -1;
+        QTest::newRow("line lost after the last answer") << 500 << 9600 << QStringList{"data#2=0xAA+hangup"} << -1
+                                                         << "data-frame-failed" << "access erase data#0 data#1 data#2" << 0 << -1;
+        // The limit counts from the end of the frame's 200 ms wire time.
+        QTest::newRow("answered within the limit") << 500 << 9600 << QStringList{"data#0=0xAA+2990ms"} << -1 << "completed"
+                                                   << whole << 0 << -1;
+        QTest::newRow("answered past the limit") << 500 << 9600 << QStringList{"data#0@1=0xAA+3001ms"} << -1 << "completed"
+                                                 << "access erase data#0 data#0 data#1 data#2 end" << 1 << -1;
+        // A stray byte lands inside the retry's wire time: never its answer.
+        for (int ms : {0, 1, 5}) {
+            for (int frame : {1, 2}) {
+                QString written = QStringLiteral("access erase data#0");
+                for (int f = 1; f < frame; ++f)
+                    written += QStringLiteral(" data#%1").arg(f);
+                written += QStringLiteral(" data#%1").arg(frame).repeated(3);
+                QTest::addRow("stray byte %d ms after a refusal of frame %d", ms, frame)
+                    << 500 << 19200
+                    << QStringList{QStringLiteral("data#%1@1=0x15+then:0xAA@%2ms").arg(frame).arg(ms),
+                                   QStringLiteral("data#%1=0x15+20ms").arg(frame)}
+                    << -1 << "data-frame-failed" << written << 1 << -1;
+            }
+        }
+        QTest::newRow("late echo just after the next frame's write")
+            << 500 << 9600 << QStringList{"data#0=0xAA+then:0xAA@210ms", "data#1=silent"} << -1 << "data-frame-failed"
+            << "access erase data#0 data#1 data#1 data#1" << 1 << -1;
+        QTest::newRow("600 baud: every frame 3.2 s on the wire") << 500 << 600 << QStringList{} << -1 << "completed"
+                                                                 << whole << 0 << -1;
+        QTest::newRow("a stop in a wait") << 500 << 9600 << QStringList{} << 300 << "cancelled" << "access erase data#0" << 0 << 300;
+        QTest::newRow("a stop in a pause") << 500 << 9600 << QStringList{"data#0=0xAA+100ms"} << 530 << "cancelled"
+                                           << "access erase data#0" << 0 << 530;
+    }
+
+    void transcripts()
+    {
+        QFETCH(int, size);
+        QFETCH(int, baud);
+        QFETCH(QStringList, rules);
+        QFETCH(int, stopAtMs);
+        QFETCH(QString, outcome);
+        QFETCH(QString, written);
+        QFETCH(int, stale);
+        QFETCH(int, endMs);
+        const QByteArray image = randomImage(size);
+        const Transcript t = play(image, baud, rules, stopAtMs < 0 ? std::nullopt : std::optional<Time>(milliseconds(stopAtMs)));
+        const QString all = t.lines.join(QLatin1Char(' '));
+        QCOMPARE(t.outcome, outcome);
+        QStringList heard;
+        for (const QString &l : t.lines)
+            if (!l.startsWith(QLatin1String("progress")) && !l.startsWith(QLatin1String("stale")))
+                heard << l;
+        QCOMPARE(heard.join(QLatin1Char(' ')), written);
+        QCOMPARE(int(t.lines.filter(QStringLiteral("stale")).size()), stale);
+        if (endMs >= 0)
+            QCOMPARE(duration_cast<milliseconds>(t.end).count(), endMs);
+        const int frames = Isp::dataFrameCount(size);
+        if (outcome == QLatin1String("completed")) {
+            // The display holds the image, and the bar went 1, 2, ... up to full.
+            QCOMPARE(t.rebuilt, image + QByteArray(frames * Isp::kBlockSize - size, '\0'));
+            QStringList bar;
+            for (int k = 1; k <= frames; ++k)
+                bar << QStringLiteral("progress %1").arg(k);
+            bar << QStringLiteral("progress %1").arg(frames);
+            QCOMPARE(t.lines.filter(QStringLiteral("progress")), bar);
+        } else {
+            QVERIFY2(!all.contains(QLatin1String("end")), qPrintable(all));
+        }
+    }
+
+    // A frame that fails all its attempts counts once, its repeats as retries.
+    void countsFollowTheWrites()
+    {
+        QCOMPARE(play(randomImage(500), 9600, {"data#1=0x15"}).retries, 2);
+        QCOMPARE(play(randomImage(500), 9600, {"data#0@1=0x15"}).retries, 1);
+        QCOMPARE(play(randomImage(500), 9600, {}).retries, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIspSession)
+#include "tst_ispsession.moc"

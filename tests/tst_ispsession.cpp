@@ -162,6 +162,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("endMs");        // -1: not checked
         const QString whole = QStringLiteral("access erase data#0 data#1 data#2 end");
         QTest::newRow("healthy") << 500 << 9600 << QStringList{} << -1 << "completed" << whole << 0 << -1;
+        QTest::newRow("the largest image: 356 frames") << int(Isp::kMaxImageSize) << 19200 << QStringList{} << -1
+                                                       << "completed" << QString() << 0 << -1;
         QTest::newRow("empty image: one frame") << 0 << 9600 << QStringList{} << -1 << "completed"
                                                 << "access erase data#0 end" << 0 << -1;
         QTest::newRow("access silent: 5 s after its 5.2 ms wire time")
@@ -233,7 +235,10 @@ private Q_SLOTS:
         for (const QString &l : t.lines)
             if (!l.startsWith(QLatin1String("progress")) && !l.startsWith(QLatin1String("stale")))
                 heard << l;
-        QCOMPARE(heard.join(QLatin1Char(' ')), written);
+        if (!written.isEmpty())
+            QCOMPARE(heard.join(QLatin1Char(' ')), written);
+        else
+            QCOMPARE(heard.size(), Isp::dataFrameCount(size) + 3);
         QCOMPARE(int(t.lines.filter(QStringLiteral("stale")).size()), stale);
         if (endMs >= 0)
             QCOMPARE(duration_cast<milliseconds>(t.end).count(), endMs);

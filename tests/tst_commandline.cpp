@@ -58,7 +58,7 @@ private Q_SLOTS:
         QTest::newRow("speed twice") << QStringList{"version", "-b", "600", "-b", "600"} << "--baud is given 2 times; give it once";
         QTest::newRow("code three times") << QStringList{"params", "--code", "EURO_CODE", "--code", "EURO_CODE", "--code", "x"}
                                           << "--code is given 3 times; give it once";
-        QTest::newRow("simulate and a port") << QStringList{"isp", "--dry-run", "--simulate", "-p", "1", "f"}
+        QTest::newRow("simulate and a port") << QStringList{"isp", "--simulate", "-p", "1", "f"}
                                              << "--simulate talks to a simulated display; it cannot be combined with -p";
         QTest::newRow("map port 5") << QStringList{"ports", "--map", "5=/dev/x"}
                                     << "--map 5=/dev/x: use N=DEVICE with N from 1 to 4 (N= for the default)";
@@ -74,6 +74,11 @@ private Q_SLOTS:
         QTest::newRow("port 0") << QStringList{"version", "-p", "0"} << "--port 0: use 1 to 4, or a device path";
         QTest::newRow("port 5 beside a good one") << QStringList{"version", "-p", "1", "-p", "5"} << "--port 5: use 1 to 4";
         QTest::newRow("no device") << QStringList{"version", "-p", ""} << "--port: no device named";
+        QTest::newRow("a flag twice") << QStringList{"version", "--trace", "--trace"} << "--trace is given 2 times";
+        QTest::newRow("a flag under both its names") << QStringList{"version", "-q", "--quiet"} << "--quiet is given 2 times";
+        QTest::newRow("json twice") << QStringList{"ports", "--json", "--json"} << "--json is given 2 times";
+        for (const char *option : {"-p1", "-b600", "--simulate", "--trace"})
+            QTest::addRow("dry run with %s", option) << QStringList{"isp", "--dry-run", option, "f"} << "--dry-run opens no port";
     }
 
     void refusals()
@@ -96,8 +101,8 @@ private Q_SLOTS:
         QTest::newRow("parameters by caption") << QStringList{"params", "--display-baud", "19200", "--language", "denmark ii",
                                                               "--code", "euro_code", "--emulation", "ESC/POS", "--trace"}
                                                << "params [Com 1] 9600,N,8,1 0201303a08010300 map[] trace";
-        QTest::newRow("dry run keeps its ports") << QStringList{"isp", "--dry-run", "--json", "-p", "3", "x.bin"}
-                                                 << "isp [Com 3] 9600,N,8,1 020131300a000300 x.bin map[] dry-run json";
+        QTest::newRow("dry run") << QStringList{"isp", "--dry-run", "--json", "x.bin"}
+                                 << "isp [Com 1] 9600,N,8,1 020131300a000300 x.bin map[] dry-run json";
         QTest::newRow("simulated") << QStringList{"isp", "--simulate", "f"} << "isp [Com 1] 9600,N,8,1 020131300a000300 f map[] simulate";
         QTest::newRow("ports, json, map") << QStringList{"ports", "--json", "--map", "2=/dev/ttyUSB0", "--map", "4="}
                                           << "ports [] 9600,N,8,1 020131300a000300 map[2=/dev/ttyUSB0,4=] json";

@@ -231,9 +231,20 @@ Refusal CommandLine::refuseMisplaced(const CliRequest &request) const
                 .replace(QStringLiteral("{option}"), longName(rule.option))
                 .replace(QStringLiteral("{command}"), request.commandName());
     }
-    for (const QCommandLineOption *o : {&m_baud, &m_displayBaud, &m_language, &m_code, &m_emulation}) {
-        if (const qsizetype times = m_parser.values(*o).size(); times > 1)
+    // Only -p and --map add up; any other option given twice is a slip.
+    const QStringList given = m_parser.optionNames();
+    for (const QCommandLineOption *o : {&m_baud, &m_displayBaud, &m_language, &m_code, &m_emulation, &m_simulate,
+                                        &m_trace, &m_quiet, &m_dryRun, &m_json}) {
+        const auto times = std::count_if(given.cbegin(), given.cend(), [o](const QString &n) { return o->names().contains(n); });
+        if (times > 1)
             return QStringLiteral("--%1 is given %2 times; give it once").arg(longName(*o)).arg(times);
+    }
+    // A dry run opens no port: what only a port would use is refused.
+    if (m_parser.isSet(m_dryRun)) {
+        for (const QCommandLineOption *o : {&m_port, &m_baud, &m_simulate, &m_trace}) {
+            if (m_parser.isSet(*o))
+                return QStringLiteral("--dry-run opens no port; --%1 does nothing with it").arg(longName(*o));
+        }
     }
     // A simulated display takes the place of the port: a port named as well
     // would be silently ignored.

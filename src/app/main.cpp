@@ -62,6 +62,7 @@ int main(int argc, char *argv[])
 {
     if (!openStandardDescriptors())
         return 1;
+    StopRequests::holdFromNowOn();
     // --help and --version need no display: answer them before any window
     // system is touched.
     if (asksForHelpOrVersion(argc, argv)) {

@@ -7,6 +7,7 @@
 #include "cli/livereport.h"
 #include "cli/report.h"
 #include "process/standarddescriptors.h"
+#include "process/stoprequests.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
 {
     if (!openStandardDescriptors())
         return ExitCode::kFailure;
+    StopRequests::holdFromNowOn();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));

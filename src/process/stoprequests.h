@@ -13,6 +13,12 @@ public:
     explicit StopRequests(QObject *parent = nullptr);
     ~StopRequests() override;
 
+    // From now on to the end of the process, a stop request no longer ends
+    // the program at once: one that comes before any instance listens is
+    // held, and the first instance reports it as soon as it exists. Called
+    // first thing in main(), once the standard descriptors are open.
+    static void holdFromNowOn();
+
     // False if the platform refused to pass the requests on.
     bool isListening() const { return m_listening; }
 

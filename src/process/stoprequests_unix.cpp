@@ -24,22 +24,14 @@ void onSignal(int)
 
 }  // namespace
 
-StopRequests::StopRequests(QObject *parent) : QObject(parent)
+void StopRequests::holdFromNowOn()
 {
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char c;
-        while (::read(g_pipe[0], &c, 1) > 0) {
-        }
-        Q_EMIT requested();
-    });
     struct sigaction action {};
     action.sa_handler = onSignal;
-    m_listening = true;
     for (int signal : kStopSignals)
-        m_listening = ::sigaction(signal, &action, nullptr) == 0 && m_listening;
+        ::sigaction(signal, &action, nullptr);
     // A reader that went away (a pager quit, `| head`) must not kill a
     // download half way: the write fails instead, and the download goes on.
     struct sigaction ignore {};
@@ -47,15 +39,21 @@ StopRequests::StopRequests(QObject *parent) : QObject(parent)
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-StopRequests::~StopRequests()
+StopRequests::StopRequests(QObject *parent) : QObject(parent)
 {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    for (int signal : kStopSignals)
-        ::sigaction(signal, &action, nullptr);
-    for (int &fd : g_pipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
+    holdFromNowOn();
+    if (g_pipe[0] < 0)
+        return;
+    // A request held in the pipe from before makes it readable at once.
+    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char c;
+        while (::read(g_pipe[0], &c, 1) > 0) {
+        }
+        Q_EMIT requested();
+    });
+    m_listening = true;
 }
+
+// The handlers stay: a request after the last listener is held, never fatal.
+StopRequests::~StopRequests() = default;

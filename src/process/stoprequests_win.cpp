@@ -9,13 +9,17 @@ namespace {
 
 std::atomic<StopRequests *> g_listener{nullptr};
 std::atomic<bool> g_finished{false};
+std::atomic<bool> g_held{false};  // a request that came while nobody listened
+std::atomic<bool> g_installed{false};
 
 // Runs on a thread of the console's: queue the request to the main thread.
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     StopRequests *listener = g_listener.load();
-    if (!listener)
-        return FALSE;
+    if (!listener) {
+        g_held = true;
+        return TRUE;
+    }
     QMetaObject::invokeMethod(listener, &StopRequests::requested, Qt::QueuedConnection);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // Windows ends the process when this returns: give the download a
@@ -28,16 +32,25 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 
 }  // namespace
 
-StopRequests::StopRequests(QObject *parent) : QObject(parent)
+void StopRequests::holdFromNowOn()
 {
-    g_finished = false;
-    g_listener = this;
-    m_listening = ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+    if (!g_installed.exchange(true))
+        ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+StopRequests::StopRequests(QObject *parent) : QObject(parent)
+{
+    holdFromNowOn();
+    g_finished = false;
+    g_listener = this;
+    m_listening = true;
+    if (g_held.exchange(false))
+        QMetaObject::invokeMethod(this, &StopRequests::requested, Qt::QueuedConnection);
+}
+
+// The handler stays: a request after the last listener is held, never fatal.
 StopRequests::~StopRequests()
 {
-    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
     g_listener = nullptr;
     g_finished = true;
 }

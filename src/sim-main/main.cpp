@@ -1,6 +1,7 @@
 // custdisp-sim: a simulated display as a program. Prints its device path on
 // the first line, then one line for every message it hears, until stopped.
 #include "process/standarddescriptors.h"
+#include "process/stoprequests.h"
 #include "settings/settings.h"
 #include "sim/savedimage.h"
 #include "sim/simulateddisplay.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
@@ -109,13 +109,6 @@ int usageError(const QString &why)
     return 2;
 }
 
-int g_stopPipe[2] = {-1, -1};
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -123,6 +116,7 @@ int main(int argc, char *argv[])
     // Closed, they would be handed to the stop pipe: its first printed line would stop it.
     if (!openStandardDescriptors())
         return 1;
+    StopRequests::holdFromNowOn();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("custdisp-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
@@ -204,16 +198,9 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
     });
 
+    StopRequests stop;
+    QObject::connect(&stop, &StopRequests::requested, &app, &QCoreApplication::quit);
     std::printf("%s\n", qPrintable(display.devicePath()));
     std::fflush(stdout);
-
-    if (::pipe(g_stopPipe) != 0)
-        return 1;
-    QSocketNotifier stop(g_stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
     return app.exec();
 }

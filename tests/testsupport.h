@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/target.h"
+
 #include "isp/operator.h"
 #include "link/seriallink.h"
 
@@ -14,6 +16,12 @@
 inline QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
+}
+
+// A port as a front end resolves it, for tests that open devices by name.
+inline Target targetAt(const QString &device, const QString &lineSettings)
+{
+    return {device, device, LineSettings::parse(lineSettings), device + QStringLiteral(": not available.")};
 }
 
 inline QByteArray randomImage(qsizetype size)

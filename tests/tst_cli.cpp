@@ -465,7 +465,7 @@ private Q_SLOTS:
     {
         Sim sim;
         SerialLink holder;
-        QVERIFY(!holder.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!holder.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
         const Run r = cli({"params", "-p", sim.device});
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains("is in use by another program"), qPrintable(r.err));
@@ -508,7 +508,7 @@ private Q_SLOTS:
         QVERIFY(!log.contains(QStringLiteral(" end")));
         // The port was released.
         SerialLink after;
-        QVERIFY(!after.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!after.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
     }
 
     // A display that answers frame 1 twice, the second time late, and frame 2

@@ -22,6 +22,17 @@ struct Bench {
         [[maybe_unused]] const bool a = ports.setOverride(1, sim.devicePath());
         [[maybe_unused]] const bool b = ports.setOverride(2, QStringLiteral("/dev/custdisp-nothing-here"));
     }
+
+    // As the window does: the packet is completed, then sent where the settings say.
+    std::optional<OpenFailure> sendParams()
+    {
+        settings.ParamPacket = DisplayPacket::parameterPacket(settings.ParamPacket);
+        return sendParameterPacket(ports.target(settings.CommPortNumber, settings.PortSettings), settings.ParamPacket, link, op);
+    }
+    std::optional<OpenFailure> sendVersion()
+    {
+        return sendVersionQuery(ports.target(settings.CommPortNumber, settings.PortSettings), link, op);
+    }
 };
 
 class TestDisplayCommands : public QObject {
@@ -61,7 +72,7 @@ private Q_SLOTS:
                     (b.settings.*(g->click))(*g->indexOf(caption));
             }
         }
-        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendParams());
         QVERIFY(b.sim.waitForMessages(1));
         QCOMPARE(b.sim.received(), packet);
         QVERIFY(b.op.messages.isEmpty());
@@ -79,9 +90,9 @@ private Q_SLOTS:
     void twoSendsPutTheSameBytesTwice()
     {
         Bench b;
-        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendParams());
         QVERIFY(b.sim.waitForMessages(1));
-        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendParams());
         QVERIFY(b.sim.waitForMessages(2));
         QCOMPARE(b.sim.received(), hex("020131300A00030B020131300A00030B"));
         QCOMPARE(b.sim.log().size(), 2);
@@ -101,11 +112,11 @@ private Q_SLOTS:
         b.settings.clickOptLg(12);  // whatever the groups hold
         QByteArray expected;
         if (packetFirst) {
-            QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+            QVERIFY(!b.sendParams());
             QVERIFY(b.link.isOpen());
             expected = hex("0201313C0A000307");
         }
-        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendVersion());
         QVERIFY(!b.link.isOpen());
         expected += hex("02800381");
         QVERIFY(b.sim.waitForMessages(packetFirst ? 2 : 1));
@@ -135,12 +146,12 @@ private Q_SLOTS:
         Bench b;
         SerialLink holder;
         if (holdCom1)
-            QVERIFY(!holder.open(b.sim.devicePath(), QStringLiteral("9600,N,8,1")));
+            QVERIFY(!holder.open(targetAt(b.sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         b.settings.CommPortNumber = qint16(port);
         b.settings.PortSettings = settings;
 
-        QVERIFY(sendParameterPacket(b.settings, b.ports, b.link, b.op));
-        QVERIFY(sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sendParams());
+        QVERIFY(b.sendVersion());
         QCOMPARE(b.op.messages, QStringList({message, message}));
         QVERIFY(!b.link.isOpen());
         // The packet was still completed, as the operator would see on a retry.
@@ -164,12 +175,12 @@ private Q_SLOTS:
         QFETCH(int, baud);
         Bench b;
         b.settings.clickOptBaud(*OptionGroups::baudRate().indexOf(QString::number(baud)));
-        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));  // leaves the port open
+        QVERIFY(!b.sendParams());  // leaves the port open
         QVERIFY(b.sim.waitForMessages(1));
         QVERIFY(b.sim.log().constFirst().lineAsRead);
         // The query closes at once: the display often reads it only after the
         // port restored the pty's own settings, and then reports the packet's.
-        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendVersion());
         QVERIFY(b.sim.waitForMessages(2));
         const QString wrong = wrongLineSettings(b.sim.log(), baud);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
@@ -191,7 +202,7 @@ private Q_SLOTS:
             if (outgoing)
                 heardWhenQueued = b.sim.counters().bytesReceived;
         });
-        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendVersion());
         QVERIFY(!b.link.isOpen());
         QVERIFY(filler.filled() > 0);
         QCOMPARE(heardWhenQueued, 0);  // the line was full when the query was pushed
@@ -206,14 +217,14 @@ private Q_SLOTS:
     void aFailedOpenClosesAPortLeftOpen()
     {
         Bench b;
-        QVERIFY(!sendParameterPacket(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendParams());
         QVERIFY(b.link.isOpen());
         b.settings.clickOptPort(1);
-        QVERIFY(sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(b.sendVersion());
         QVERIFY(!b.link.isOpen());
         // Com 1 is free again for a later command.
         b.settings.clickOptPort(0);
-        QVERIFY(!sendVersionQuery(b.settings, b.ports, b.link, b.op));
+        QVERIFY(!b.sendVersion());
     }
 };
 

@@ -72,7 +72,7 @@ struct Bench {
         sim.setFaultPlan(p);
     }
 
-    DownloadOutcome run() { return download.run(settings, ports); }
+    DownloadOutcome run() { return download.run(ports.target(settings.CommPortNumber, settings.PortSettings)); }
 
     // What the display heard, one word a message: "access", "erase", "data#0", ...
     QStringList heard(int settleMs = 50) const

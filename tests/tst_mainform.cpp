@@ -677,7 +677,7 @@ private Q_SLOTS:
 
         // The query closed the port: another program could take it now.
         SerialLink other;
-        QVERIFY(!other.open(w.sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!other.open(targetAt(w.sim.devicePath(), QStringLiteral("9600,N,8,1"))));
     }
 
     void missingPortShowsItsMessage()

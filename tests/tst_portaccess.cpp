@@ -125,12 +125,12 @@ private Q_SLOTS:
         QVERIFY(QFile::link(sim.devicePath(), link));
         SerialLink first;
         QSignalSpy opened(&first, &SerialLink::opened);
-        QVERIFY(!first.open(firstByLink ? link : sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!first.open(targetAt(firstByLink ? link : sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened.at(0).at(1).toString(), sim.devicePath());
 
         SerialLink second;
-        const std::optional<OpenFailure> failure = second.open(secondByLink ? link : sim.devicePath(), QStringLiteral("9600,N,8,1"));
+        const std::optional<OpenFailure> failure = second.open(targetAt(secondByLink ? link : sim.devicePath(), QStringLiteral("9600,N,8,1")));
         QVERIFY(failure);
         QCOMPARE(failure->cause, OpenFailureCause::Busy);
         QCOMPARE(failure->device, sim.devicePath());
@@ -143,7 +143,7 @@ private Q_SLOTS:
     {
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QVERIFY(link.write(hex("02800381")));
         QVERIFY(link.drain());
         QVERIFY(!link.lineWasLost());
@@ -154,7 +154,7 @@ private Q_SLOTS:
         QVERIFY(!link.isOpen());
 
         SimulatedDisplay other;
-        QVERIFY(!link.open(other.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(other.devicePath(), QStringLiteral("9600,N,8,1"))));
         QVERIFY(!link.lineWasLost());
     }
 

@@ -113,7 +113,7 @@ private Q_SLOTS:
             device = sim.devicePath();
 
         SerialLink link;
-        const std::optional<OpenFailure> failure = link.open(device, settings);
+        const std::optional<OpenFailure> failure = link.open(targetAt(device, settings));
         QVERIFY(failure);
         if (cause >= 0)
             QCOMPARE(int(failure->cause), cause);
@@ -128,12 +128,12 @@ private Q_SLOTS:
         SimulatedDisplay sim;
         SerialLink first;
         SerialLink second;
-        QVERIFY(!first.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
-        const std::optional<OpenFailure> failure = second.open(sim.devicePath(), QStringLiteral("9600,N,8,1"));
+        QVERIFY(!first.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
+        const std::optional<OpenFailure> failure = second.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1")));
         QVERIFY(failure);
         QCOMPARE(failure->cause, OpenFailureCause::Busy);
         first.close();
-        QVERIFY(!second.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!second.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
     }
 
     void closeDeliversEveryQueuedByte()
@@ -142,7 +142,7 @@ private Q_SLOTS:
         // queued may be thrown away by the close.
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("600,N,8,1"))));
         QByteArray message(1000, 'A');
         QVERIFY(link.write(message));
         link.close();
@@ -155,8 +155,8 @@ private Q_SLOTS:
     {
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("2400,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("2400,N,8,1"))));
         QVERIFY(link.write(hex("02800381")));
         QVERIFY(sim.waitForBytes(4));
         QCOMPARE(sim.lineSpeed(), 2400);
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QFETCH(int, baud);
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("%1,N,8,1").arg(baud)));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("%1,N,8,1").arg(baud))));
         QVERIFY(link.write(hex("020131300A00030B")));
         QVERIFY(sim.waitForMessages(1));
         QVERIFY(link.write(hex("02800381")));
@@ -207,7 +207,7 @@ private Q_SLOTS:
         SimulatedDisplay sim;
         SerialLink link;
         QFETCH(QString, settings);
-        const std::optional<OpenFailure> failure = link.open(sim.devicePath(), settings);
+        const std::optional<OpenFailure> failure = link.open(targetAt(sim.devicePath(), settings));
         QVERIFY(failure);
         QCOMPARE(failure->cause, OpenFailureCause::BadSettings);
     }
@@ -223,7 +223,7 @@ private Q_SLOTS:
         SerialLink link;
         LineFiller filler(sim.devicePath(), link);
         QVERIFY(filler.isValid());
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QSignalSpy lost(&link, &SerialLink::lineLost);
         QVERIFY(link.write(hex("02800381")));
         QVERIFY(link.isOpen());  // a full line is not a lost one
@@ -245,7 +245,7 @@ private Q_SLOTS:
     {
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QSignalSpy lost(&link, &SerialLink::lineLost);
         sim.hangUp();
         QVERIFY(lost.wait(2000));

@@ -94,7 +94,7 @@ private Q_SLOTS:
     {
         Displays d({{}, {"access=silent"}, {"data#1=0x15"}, {"data#2=hangup"}, {}});
         SerialLink holder;  // another program holds the last display's port
-        QVERIFY(!holder.open(d.sims.back()->device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!holder.open(targetAt(d.sims.back()->device, QStringLiteral("9600,N,8,1"))));
         const Run r = cli(QStringList{"isp", "--json", "-b", "19200"} + d.portArgs()
                           << writeFile(m_dir.filePath(QStringLiteral("fw.bin")), randomImage(1000)));
         QCOMPARE(r.exitCode, 12);
@@ -174,7 +174,7 @@ private Q_SLOTS:
             QCOMPARE(portNamed(report, sim->device).value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
             QVERIFY(!sim->log().contains(QStringLiteral("image:")));
             SerialLink after;
-            QVERIFY(!after.open(sim->device, QStringLiteral("9600,N,8,1")));
+            QVERIFY(!after.open(targetAt(sim->device, QStringLiteral("9600,N,8,1"))));
         }
     }
 

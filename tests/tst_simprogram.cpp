@@ -133,7 +133,7 @@ private Q_SLOTS:
         Sim sim({"--save-image", saved});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
-        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
         QVERIFY(sendFrames(link, image));
         QVERIFY(link.write(Hand::endFrame()));
         link.close();
@@ -165,7 +165,7 @@ private Q_SLOTS:
         QVERIFY(!sim.device.isEmpty());
         QVERIFY(::mkfifo(QFile::encodeName(saved).constData(), 0600) == 0);
         SerialLink link;
-        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
         QVERIFY(sendFrames(link, randomImage(100)));
         QVERIFY(link.write(Hand::endFrame()));
         QVERIFY(sim.waitFor(QStringLiteral("\nimage:")));
@@ -181,7 +181,7 @@ private Q_SLOTS:
         Sim sim({"--fault", "data#1=0xAA+hangup"});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
-        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
         QSignalSpy lost(&link, &SerialLink::lineLost);
         QVERIFY(sendFrames(link, randomImage(368)));  // frame 1 is the last: its answer arrives
         QVERIFY(link.write(Hand::endFrame()));
@@ -209,7 +209,7 @@ private Q_SLOTS:
         Sim sim({"--fault", rule});
         QVERIFY(!sim.device.isEmpty());
         SerialLink link;
-        QVERIFY(!link.open(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
         QSignalSpy lost(&link, &SerialLink::lineLost);
         QVERIFY(sendFrames(link, randomImage(100)));
         QVERIFY(link.write(Hand::endFrame()));

@@ -230,7 +230,7 @@ private Q_SLOTS:
     {
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QVERIFY(link.write(hex("02800381")));
         QTRY_COMPARE_WITH_TIMEOUT(link.bytesAvailable(), qint64(SimulatedDisplay::kVersionText.size()), 2000);
         QCOMPARE(link.takeInput(), SimulatedDisplay::kVersionText);
@@ -244,7 +244,7 @@ private Q_SLOTS:
         SimulatedDisplay sim;
         SerialLink link;
         for (int i = 0; i < 5; ++i) {
-            QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+            QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
             QVERIFY(link.write(hex("020131300A00030B")));
             link.close();
             QVERIFY(sim.waitForMessages(i + 1));
@@ -334,7 +334,7 @@ private Q_SLOTS:
     {
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QElapsedTimer clock;
         clock.start();
         sim.pauseReading(300ms);
@@ -365,7 +365,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), line));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), line)));
         if (message != Hand::accessCommand())
             QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
         QElapsedTimer clock;
@@ -400,7 +400,7 @@ private Q_SLOTS:
             sim.setFaultPlan(FaultPlan{{*r}});
         }
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
         QCOMPARE(ask(link, Hand::eraseFrame()), hex("AA"));
         QCOMPARE(ask(link, handFrame(0, 'e')), hex("AA"));
@@ -431,7 +431,7 @@ private Q_SLOTS:
         QString error;
         sim.setFaultPlan(FaultPlan{{*FaultPlan::parseRule(QStringLiteral("data#1=0xAA+hangup"), &error)}});
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("9600,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
         QSignalSpy lost(&link, &SerialLink::lineLost);
         QCOMPARE(ask(link, Hand::accessCommand()), hex("07"));
         QCOMPARE(ask(link, Hand::eraseFrame()), hex("AA"));
@@ -483,7 +483,7 @@ private Q_SLOTS:
         // carries the settings last seen while the tool had the line open.
         SimulatedDisplay sim;
         SerialLink link;
-        QVERIFY(!link.open(sim.devicePath(), QStringLiteral("2400,N,8,1")));
+        QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("2400,N,8,1"))));
         QVERIFY(link.write(hex("020131300A00030B")));
         QVERIFY(sim.waitForMessages(1));
         QVERIFY(sim.log().constFirst().lineAsRead);
@@ -491,7 +491,7 @@ private Q_SLOTS:
             QVERIFY(link.write(hex("02800381")));
             link.close();
             QVERIFY(sim.waitForMessages(2 + i));
-            QVERIFY(!link.open(sim.devicePath(), QStringLiteral("2400,N,8,1")));
+            QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("2400,N,8,1"))));
         }
         link.close();
         const QString wrong = wrongLineSettings(sim.log(), 2400);

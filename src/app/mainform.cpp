@@ -302,19 +302,21 @@ void MainForm::buildLayout()
 
 void MainForm::transmitCommand()
 {
-    [[maybe_unused]] const auto failure = sendParameterPacket(m_settings, m_ports, m_link, *this);
+    // The packet is completed even when the port then turns out to be missing.
+    m_settings.ParamPacket = DisplayPacket::parameterPacket(m_settings.ParamPacket);
+    [[maybe_unused]] const auto failure = sendParameterPacket(target(), m_settings.ParamPacket, m_link, *this);
 }
 
 void MainForm::getFirmwareVersion()
 {
-    [[maybe_unused]] const auto failure = sendVersionQuery(m_settings, m_ports, m_link, *this);
+    [[maybe_unused]] const auto failure = sendVersionQuery(target(), m_link, *this);
 }
 
 void MainForm::downloadFirmware()
 {
     if (m_download.isRunning())
         return;
-    m_download.run(m_settings, m_ports);
+    m_download.run(target());
     if (m_closeAfterDownload)
         close();
 }

@@ -46,6 +46,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The port and speed chosen, resolved once per command.
+    Target target() const { return m_ports.target(m_settings.CommPortNumber, m_settings.PortSettings); }
     void buildLayout();
     QButtonGroup *addGroup(const OptionGroup &group, QGroupBox *frame, const QList<QRect> &places);
     void transmitCommand();

@@ -4,6 +4,7 @@
 #include "isp/downloadoutcome.h"
 #include "cli/portrun.h"
 #include "cli/runevents.h"
+#include "commands/displaycommands.h"
 #include "isp/firmwareimage.h"
 #include "link/devicefacts.h"
 #include "settings/portmap.h"
@@ -64,34 +65,28 @@ RunResult planImage(const CliRequest &request)
     return result;
 }
 
-PortTarget targetFor(const PortName &name, const Settings &common, const PortMap &saved)
+// Where one -p goes: "Com N" through the saved map, or a device named for this run.
+Target targetFor(const PortName &name, const Settings &common, const PortMap &saved)
 {
-    PortTarget target{name.label(), common, saved};
-    target.settings.clickOptPort(name.number > 0 ? name.number - 1 : 0);
+    PortMap ports = saved;
+    const int n = name.number > 0 ? name.number : 1;
     if (name.number == 0)
-        [[maybe_unused]] const bool named = target.ports.setDirect(1, name.device);  // never empty
-    return target;
+        [[maybe_unused]] const bool named = ports.setDirect(n, name.device);  // never empty
+    return ports.target(n, common.PortSettings);
 }
 
 // One device is one display, whatever its names: two jobs on it would write
 // into each other's download.
-QString sameDevice(const QList<PortTarget> &targets)
+QString sameDevice(const QList<Target> &targets)
 {
     for (qsizetype i = 0; i < targets.size(); ++i) {
+        const QString real = DeviceFacts::realDevicePath(targets.at(i).device);
         for (qsizetype j = 0; j < i; ++j) {
-            if (targets.at(i).realDevice() == targets.at(j).realDevice())
-                return QStringLiteral("-p %1 and -p %2 are one device (%3)")
-                    .arg(targets.at(j).label, targets.at(i).label, targets.at(i).realDevice());
+            if (real == DeviceFacts::realDevicePath(targets.at(j).device))
+                return QStringLiteral("-p %1 and -p %2 are one device (%3)").arg(targets.at(j).label, targets.at(i).label, real);
         }
     }
     return {};
-}
-
-PortJob::Command jobFor(CliCommand command)
-{
-    return command == CliCommand::Isp      ? PortJob::Command::Isp
-           : command == CliCommand::Params ? PortJob::Command::Params
-                                           : PortJob::Command::Version;
 }
 
 // The command on every port named; the image is read once, before any port
@@ -101,7 +96,7 @@ RunResult runOnTargets(const CliRequest &request, RunEvents &events)
     RunResult result;
     result.command = request.commandName();
     const PortMap saved = savedPorts(PortStore(), events);
-    QList<PortTarget> targets;
+    QList<Target> targets;
     for (const PortName &name : request.ports)
         targets.append(targetFor(name, request.settings, saved));
     result.usageError = sameDevice(targets);
@@ -124,12 +119,13 @@ RunResult runOnTargets(const CliRequest &request, RunEvents &events)
             result.exitCode = ExitCode::kUsage;
             return result;
         }
-        [[maybe_unused]] const bool mapped = targets.first().ports.setOverride(targets.first().settings.CommPortNumber,
-                                                                              simulated->devicePath());
+        // The simulated display takes the place of the one port.
+        targets.first().device = simulated->devicePath();
         if (!request.quiet)
             events.note(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));
     }
-    const PortRun run = runOnPorts(jobFor(request.command), targets, image, request.trace, events);
+    const PortRun run = runOnPorts(request.command, targets, DisplayPacket::parameterPacket(request.settings.ParamPacket),
+                                   image, request.trace, events);
     result.ports = run.results;
     result.exitCode = run.exitCode();
     return result;

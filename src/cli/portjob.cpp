@@ -15,11 +15,6 @@
 #include <cstdio>
 #include <memory>
 
-QString PortTarget::realDevice() const
-{
-    return DeviceFacts::realDevicePath(ports.deviceFor(settings.CommPortNumber));
-}
-
 // The download's operator for one of several ports: progress goes to the
 // main thread as signals, the message is kept for the summary.
 class JobOperator : public Operator {
@@ -49,9 +44,10 @@ private:
 };
 
 
-PortJob::PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace,
-                 bool namePort)
-    : m_command(command), m_target(std::move(target)), m_image(std::move(image)), m_trace(trace), m_namePort(namePort)
+PortJob::PortJob(CliCommand command, Target target, std::array<quint8, 8> packet,
+                 std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort)
+    : m_command(command), m_target(std::move(target)), m_packet(packet), m_image(std::move(image)), m_trace(trace),
+      m_namePort(namePort)
 {
 }
 
@@ -75,9 +71,9 @@ void PortJob::run()
     if (m_trace)
         traceTo(link);
     JobOperator op(*this);
-    PortResult result = m_command == Command::Isp ? download(link, op) : sendPacket(link, op);
+    PortResult result = m_command == CliCommand::Isp ? download(link, op) : sendPacket(link, op);
     result.port = m_target.label;
-    result.device = m_target.realDevice();
+    result.device = DeviceFacts::realDevicePath(m_target.device);
     result.seconds = double(clock.elapsed()) / 1000.0;
     Q_EMIT finished(result);
 }
@@ -112,7 +108,7 @@ PortResult PortJob::download(SerialLink &link, JobOperator &op)
     if (!m_cancelled) {
         FirmwareDownload procedure(link, op);
         m_download = &procedure;
-        outcome = procedure.send(*m_image, m_target.settings, m_target.ports);
+        outcome = procedure.send(*m_image, m_target);
         m_download = nullptr;
         result.framesSent = procedure.framesSent();
         result.retries = procedure.retries();
@@ -133,9 +129,9 @@ PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
         result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
         return result;
     }
-    const std::optional<OpenFailure> failure = m_command == Command::Params
-                                                   ? sendParameterPacket(m_target.settings, m_target.ports, link, op)
-                                                   : sendVersionQuery(m_target.settings, m_target.ports, link, op);
+    const std::optional<OpenFailure> failure = m_command == CliCommand::Params
+                                                   ? sendParameterPacket(m_target, m_packet, link, op)
+                                                   : sendVersionQuery(m_target, link, op);
     link.close();
     if (failure) {
         result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);

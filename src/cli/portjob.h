@@ -1,27 +1,17 @@
 #pragma once
 
 #include "cli/portresult.h"
-#include "settings/portmap.h"
-#include "settings/settings.h"
+#include "cli/clirequest.h"
+#include "link/target.h"
 
 #include <QObject>
 
+#include <array>
 #include <atomic>
 #include <memory>
 
 class FirmwareDownload;
 struct FirmwareImage;
-
-// What one -p names: the label it goes by, and the settings and port map
-// that reach it.
-struct PortTarget {
-    QString label;
-    Settings settings;
-    PortMap ports;
-
-    // The device this target reaches, links resolved.
-    QString realDevice() const;
-};
 
 // One port's command on a thread of its own: its own link, reply wait and
 // event loop, so one display's silence never delays another's frame. The
@@ -29,12 +19,12 @@ struct PortTarget {
 class PortJob : public QObject {
     Q_OBJECT
 public:
-    enum class Command { Params, Version, Isp };
-
     // `image` is read once and shared by every job, read-only (isp only).
     // With `trace`, every byte goes to stderr; `namePort` puts the port in
     // front of each line where several ports trace at once.
-    PortJob(Command command, PortTarget target, std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort);
+    // `packet`: the parameter packet, completed (params only).
+    PortJob(CliCommand command, Target target, std::array<quint8, 8> packet, std::shared_ptr<const FirmwareImage> image,
+            bool trace, bool namePort);
     ~PortJob() override;
 
     // From any thread: stops at the next step; nothing more is sent.
@@ -54,8 +44,9 @@ private:
     PortResult download(class SerialLink &link, class JobOperator &op);
     void traceTo(class SerialLink &link) const;
 
-    Command m_command;
-    PortTarget m_target;
+    CliCommand m_command;
+    Target m_target;
+    std::array<quint8, 8> m_packet;
     std::shared_ptr<const FirmwareImage> m_image;
     bool m_trace;
     bool m_namePort;

@@ -20,11 +20,11 @@ int PortRun::exitCode() const
     return stopped ? ExitCode::of(DownloadOutcome::Cancelled) : ExitCode::kSomeFailed;
 }
 
-PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,
-                   bool trace, RunEvents &events)
+PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
+                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events)
 {
     QStringList labels;
-    for (const PortTarget &t : targets)
+    for (const Target &t : targets)
         labels.append(t.label);
     events.starting(labels, image ? image->bytes.size() : 0);
 
@@ -35,7 +35,7 @@ PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, s
     std::vector<std::unique_ptr<QThread>> threads;
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (int i = 0; i < targets.size(); ++i) {
-        auto job = std::make_unique<PortJob>(command, targets.at(i), image, trace, targets.size() > 1);
+        auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1);
         auto thread = std::make_unique<QThread>();
         thread->setObjectName(targets.at(i).label);
         job->moveToThread(thread.get());

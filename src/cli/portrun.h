@@ -22,5 +22,5 @@ struct PortRun {
 // Runs one command on every target at once, one thread a port; one port is
 // simply N = 1. Ctrl-C stops every port at its next step. Progress and each
 // port's end go to `events` as they happen.
-PortRun runOnPorts(PortJob::Command command, const QList<PortTarget> &targets, std::shared_ptr<const FirmwareImage> image,
-                   bool trace, RunEvents &events);
+PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
+                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events);

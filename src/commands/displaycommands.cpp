@@ -1,8 +1,6 @@
 #include "commands/displaycommands.h"
 
-#include "settings/settings.h"
 #include "commands/messagesink.h"
-#include "settings/portmap.h"
 
 std::array<quint8, 8> DisplayPacket::parameterPacket(std::array<quint8, 8> packet)
 {
@@ -20,44 +18,29 @@ std::array<quint8, 4> DisplayPacket::versionQuery()
     return {kStart, kQueryVersion, kEnd, quint8(kStart ^ kQueryVersion ^ kEnd)};
 }
 
-QString portUnavailableText(int port)
+std::optional<OpenFailure> openCommandPort(const Target &target, SerialLink &link, MessageSink &sink)
 {
-    return QStringLiteral("COM %1: not available.").arg(port);
-}
-
-std::optional<OpenFailure> openCommandPort(const Settings &settings, const PortMap &ports,
-                                           SerialLink &link, MessageSink &sink)
-{
-    const int port = settings.CommPortNumber;
-    std::optional<OpenFailure> failure;
-    if (!PortMap::isValidPort(port))
-        failure = OpenFailure{OpenFailureCause::Missing, QStringLiteral("Com %1").arg(port), {}};
-    else
-        failure = link.open(ports.deviceFor(port), settings.PortSettings);
+    std::optional<OpenFailure> failure = link.open(target);
     if (failure) {
-        sink.showMessage(PortMap::isValidPort(port) ? ports.unavailableText(port) : portUnavailableText(port),
-                         applicationTitle());
+        sink.showMessage(target.unavailableText, applicationTitle());
         link.close();
     }
     return failure;
 }
 
-std::optional<OpenFailure> sendParameterPacket(Settings &settings, const PortMap &ports,
+std::optional<OpenFailure> sendParameterPacket(const Target &target, const std::array<quint8, 8> &packet,
                                                SerialLink &link, MessageSink &sink)
 {
-    // The packet is completed even when the port then turns out to be missing.
-    settings.ParamPacket = DisplayPacket::parameterPacket(settings.ParamPacket);
-    if (auto failure = openCommandPort(settings, ports, link, sink))
+    if (auto failure = openCommandPort(target, link, sink))
         return failure;
     // A failed write shows nothing: the display simply does not change.
-    [[maybe_unused]] const bool written = link.write(DisplayPacket::bytes(settings.ParamPacket));
+    [[maybe_unused]] const bool written = link.write(DisplayPacket::bytes(packet));
     return std::nullopt;
 }
 
-std::optional<OpenFailure> sendVersionQuery(const Settings &settings, const PortMap &ports,
-                                            SerialLink &link, MessageSink &sink)
+std::optional<OpenFailure> sendVersionQuery(const Target &target, SerialLink &link, MessageSink &sink)
 {
-    if (auto failure = openCommandPort(settings, ports, link, sink))
+    if (auto failure = openCommandPort(target, link, sink))
         return failure;
     [[maybe_unused]] const bool written = link.write(DisplayPacket::bytes(DisplayPacket::versionQuery()));
     // Drains before closing, so the four bytes reach the line.

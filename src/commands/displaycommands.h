@@ -8,8 +8,6 @@
 #include <optional>
 
 class MessageSink;
-class PortMap;
-struct Settings;
 
 namespace DisplayPacket {
 constexpr quint8 kStart = 0x02;          // STX
@@ -30,20 +28,15 @@ QByteArray bytes(const std::array<quint8, N> &a)
 }
 }  // namespace DisplayPacket
 
-// "COM 2: not available."
-QString portUnavailableText(int port);
+// Opens the target's port (closing it first); on failure tells the operator
+// "COM N: not available." under the application's title and returns why,
+// with the port closed.
+[[nodiscard]] std::optional<OpenFailure> openCommandPort(const Target &target, SerialLink &link, MessageSink &sink);
 
-// Opens the port of the settings (closing it first); on failure tells the
-// operator "COM N: not available." under the application's title and
-// returns why, with the port closed.
-[[nodiscard]] std::optional<OpenFailure> openCommandPort(const Settings &settings, const PortMap &ports,
-                                                         SerialLink &link, MessageSink &sink);
-
-// Transmit Command: completes the packet in `settings`, opens the port and
-// sends the 8 bytes; the port stays open. Returns the open failure, if any.
-std::optional<OpenFailure> sendParameterPacket(Settings &settings, const PortMap &ports,
+// Transmit Command: opens the port and sends the 8 bytes of the completed
+// `packet`; the port stays open. Returns the open failure, if any.
+std::optional<OpenFailure> sendParameterPacket(const Target &target, const std::array<quint8, 8> &packet,
                                                SerialLink &link, MessageSink &sink);
 
 // Get Fireware Version: sends the query and closes the port; no answer is read.
-std::optional<OpenFailure> sendVersionQuery(const Settings &settings, const PortMap &ports,
-                                            SerialLink &link, MessageSink &sink);
+std::optional<OpenFailure> sendVersionQuery(const Target &target, SerialLink &link, MessageSink &sink);

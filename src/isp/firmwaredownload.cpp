@@ -1,6 +1,5 @@
 #include "isp/firmwaredownload.h"
 
-#include "settings/settings.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
@@ -46,7 +45,7 @@ void FirmwareDownload::requestCancel()
         m_stop();
 }
 
-DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &ports)
+DownloadOutcome FirmwareDownload::run(const Target &target)
 {
     const QScopedValueRollback running(m_running, true);
     m_cancelRequested = false;
@@ -61,10 +60,10 @@ DownloadOutcome FirmwareDownload::run(const Settings &settings, const PortMap &p
         m_operator.showMessage(image.refusal(), kTitle);
         return outcomeOfRefusal(image.verdict);
     }
-    return send(image, settings, ports);
+    return send(image, target);
 }
 
-DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Settings &settings, const PortMap &ports)
+DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Target &target)
 {
     Q_ASSERT(image.verdict == FirmwareImage::Verdict::Ready);
     const QScopedValueRollback running(m_running, true);
@@ -77,7 +76,7 @@ DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Setting
     m_operator.setProgressValue(0);
     m_operator.setProgressMaximum(frameCount);
 
-    m_openFailure = openCommandPort(settings, ports, m_link, m_operator);
+    m_openFailure = openCommandPort(target, m_link, m_operator);
     if (m_openFailure)
         return DownloadOutcome::PortUnavailable;
 

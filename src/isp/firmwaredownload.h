@@ -13,8 +13,6 @@
 #include <optional>
 
 class Operator;
-class PortMap;
-struct Settings;
 
 // How a download ends for an image refused before any port is touched.
 DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict);
@@ -29,10 +27,10 @@ public:
 
     // Runs the whole download, from asking the operator for the file; the
     // port is closed and the buttons are enabled again on every way out.
-    DownloadOutcome run(const Settings &settings, const PortMap &ports);
+    DownloadOutcome run(const Target &target);
     // The same from an image already read and accepted (Ready), for several
     // displays fed from one read.
-    DownloadOutcome send(const FirmwareImage &image, const Settings &settings, const PortMap &ports);
+    DownloadOutcome send(const FirmwareImage &image, const Target &target);
 
     // Stops a running download at its next step; nothing more is sent and no
     // success is reported. Safe to call from inside a reply wait.

@@ -49,7 +49,19 @@ SerialLink::~SerialLink()
     close();
 }
 
-std::optional<OpenFailure> SerialLink::open(const QString &device, const QString &settings)
+std::optional<OpenFailure> SerialLink::open(const Target &target)
+{
+    if (!target.line) {
+        OpenFailure bad{OpenFailureCause::BadSettings, DeviceFacts::realDevicePath(target.device),
+                        QStringLiteral("no usable line settings")};
+        if (bad.device != target.device)
+            bad.given = target.device;
+        return bad;
+    }
+    return open(target.device, *target.line);
+}
+
+std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSettings &line)
 {
     close();
     m_lost = false;
@@ -64,9 +76,6 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const QString
         return failure;
     };
 
-    const std::optional<LineSettings> line = LineSettings::parse(settings);
-    if (!line)
-        return failed({OpenFailureCause::BadSettings, real, QStringLiteral("malformed settings '%1'").arg(settings)});
     if (QFileInfo(real).isDir())
         return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
 
@@ -86,8 +95,8 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const QString
         m_port.clearError();
         return failed(failure);
     }
-    const bool applied = m_port.setBaudRate(line->baud) && m_port.setParity(line->parity)
-                         && m_port.setDataBits(line->dataBits) && m_port.setStopBits(line->stopBits)
+    const bool applied = m_port.setBaudRate(line.baud) && m_port.setParity(line.parity)
+                         && m_port.setDataBits(line.dataBits) && m_port.setStopBits(line.stopBits)
                          && m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!applied) {
         const QString why = m_port.errorString();

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "link/openfailure.h"
+#include "link/target.h"
 
 #include <optional>
 
@@ -17,10 +18,11 @@ public:
     explicit SerialLink(QObject *parent = nullptr);
     ~SerialLink() override;
 
-    // Closes the port first if it is open, then applies the settings string and
-    // opens the device the name really stands for (links resolved). On failure
+    // Closes the port first if it is open, then opens the device the name
+    // really stands for (links resolved) with the line settings. On failure
     // the port is left closed.
-    [[nodiscard]] std::optional<OpenFailure> open(const QString &device, const QString &settings);
+    [[nodiscard]] std::optional<OpenFailure> open(const Target &target);
+    [[nodiscard]] std::optional<OpenFailure> open(const QString &device, const LineSettings &line);
     bool isOpen() const override { return m_port.isOpen(); }
     bool lineWasLost() const override { return m_lost; }
 

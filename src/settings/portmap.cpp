@@ -55,6 +55,14 @@ bool PortMap::setDirect(int n, const QString &device)
     return true;
 }
 
+Target PortMap::target(int n, const QString &lineSettings) const
+{
+    if (!isValidPort(n))
+        return {QStringLiteral("Com %1").arg(n), QString(), std::nullopt, QStringLiteral("COM %1: not available.").arg(n)};
+    return {m_direct.value(n, false) ? deviceFor(n) : QStringLiteral("Com %1").arg(n), deviceFor(n),
+            LineSettings::parse(lineSettings), unavailableText(n)};
+}
+
 QString PortMap::unavailableText(int n) const
 {
     if (m_direct.value(n, false))

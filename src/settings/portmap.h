@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/target.h"
+
 #include <QMap>
 #include <QString>
 
@@ -33,6 +35,8 @@ public:
     // number: messages then call it by that name.
     [[nodiscard]] bool setDirect(int n, const QString &device);
 
+    // Where "Com n" at `lineSettings` ("9600,N,8,1") goes, resolved once.
+    Target target(int n, const QString &lineSettings) const;
     // "COM 2: not available.", or "/dev/ttyUSB9: not available." for a port
     // named directly.
     QString unavailableText(int n) const;

@@ -170,6 +170,10 @@ private Q_SLOTS:
             << 500 << 9600 << QStringList{"access=silent"} << -1 << "access-timeout" << "access" << 0 << 5005;
         QTest::newRow("access silent at 600 baud") << 500 << 600 << QStringList{"access=silent"} << -1
                                                    << "access-timeout" << "access" << 0 << 5083;
+        QTest::newRow("access answered after 4.9 s") << 500 << 9600 << QStringList{"access=0x07+4900ms"} << -1 << "completed"
+                                                     << whole << 0 << -1;
+        QTest::newRow("erase answered after 4.9 s") << 500 << 9600 << QStringList{"erase=0xAA+4900ms"} << -1 << "completed"
+                                                    << whole << 0 << -1;
         QTest::newRow("access 1B") << 500 << 9600 << QStringList{"access=0x1B"} << -1 << "wrong-version" << "access" << 0 << -1;
         QTest::newRow("access AA") << 500 << 9600 << QStringList{"access=0xAA"} << -1 << "access-refused" << "access" << 0 << -1;
         QTest::newRow("access: first byte counts") << 500 << 9600 << QStringList{"access=0x07,0xAA"} << -1 << "completed"

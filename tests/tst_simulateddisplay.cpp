@@ -226,6 +226,9 @@ private Q_SLOTS:
         QTest::newRow("more bytes, said later") << "data#007=0xaa,0x55+10ms+then:0x1,0xFF@60000ms"
                                                 << "data#7=0xAA,0x55+10ms+then:0x01,0xFF@60000ms";
         QTest::newRow("no delay is no delay") << "end=0x5A+0ms+then:0x00@0ms" << "end=0x5A+then:0x00@0ms";
+        // Case-insensitive matching lets a long s stand for s; it is still the same word.
+        QTest::newRow("long s in the kind") << QString::fromUtf8("era\xC5\xBF" "e=hangup") << "erase=hangup";
+        QTest::newRow("long s in the action") << QString::fromUtf8("data=\xC5\xBF" "ilent") << "data=silent";
     }
 
     void faultRuleRoundTrip()

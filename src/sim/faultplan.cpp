@@ -74,7 +74,9 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     }
 
     FaultRule result;
-    const QString kind = m.captured(1).toLower();
+    // Folded, not lowered: the case-insensitive match lets a long s stand for
+    // s, and only folding turns it back into the word that matched.
+    const QString kind = m.captured(1).toCaseFolded();
     result.kind = kind == QLatin1String("access") ? MessageKind::AccessCommand
                   : kind == QLatin1String("erase") ? MessageKind::EraseFrame
                   : kind == QLatin1String("data")  ? MessageKind::DataFrame
@@ -106,7 +108,7 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
         result.attempt = attempt;
     }
 
-    const QString fixed = m.captured(4).toLower();
+    const QString fixed = m.captured(4).toCaseFolded();
     if (fixed == QLatin1String("silent")) {
         result.action = FaultAction::silence();
     } else if (fixed == QLatin1String("hangup")) {

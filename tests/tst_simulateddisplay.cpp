@@ -216,6 +216,34 @@ private Q_SLOTS:
         QCOMPARE(rule->action.hangUpAfter, hangUpAfter);
     }
 
+    // formatRule writes what parseRule reads: the same rule back, in one spelling.
+    void faultRuleRoundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("formatted");
+        QTest::newRow("silent, numbered, first attempt") << "data#3@1=silent" << "data#3@1=silent";
+        QTest::newRow("late answer, then hang up") << "ERASE@2=0x5+250ms+HANGUP" << "erase@2=0x05+250ms+hangup";
+        QTest::newRow("more bytes, said later") << "data#007=0xaa,0x55+10ms+then:0x1,0xFF@60000ms"
+                                                << "data#7=0xAA,0x55+10ms+then:0x01,0xFF@60000ms";
+        QTest::newRow("no delay is no delay") << "end=0x5A+0ms+then:0x00@0ms" << "end=0x5A+then:0x00@0ms";
+        // Case-insensitive matching lets a long s stand for s; it is still the same word.
+        QTest::newRow("long s in the kind") << QString::fromUtf8("era\xC5\xBF" "e=hangup") << "erase=hangup";
+        QTest::newRow("long s in the action") << QString::fromUtf8("data=\xC5\xBF" "ilent") << "data=silent";
+    }
+
+    void faultRuleRoundTrip()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, formatted);
+        QString error;
+        const std::optional<FaultRule> rule = FaultPlan::parseRule(text, &error);
+        QVERIFY2(rule, qPrintable(error));
+        QCOMPARE(FaultPlan::formatRule(*rule), formatted);
+        const std::optional<FaultRule> again = FaultPlan::parseRule(formatted, &error);
+        QVERIFY2(again, qPrintable(error));
+        QVERIFY(*again == *rule);
+    }
+
     void firstMatchingRuleWins()
     {
         FaultPlan plan;

@@ -1,6 +1,7 @@
 #include "sim/faultplan.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <limits>
 
@@ -30,6 +31,14 @@ std::optional<std::chrono::milliseconds> delayOf(const QRegularExpressionMatch &
         return std::nullopt;
     }
     return std::chrono::milliseconds(ms);
+}
+
+QString hexList(QByteArrayView bytes)
+{
+    QStringList out;
+    for (char b : bytes)
+        out << QStringLiteral("0x") + QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    return out.join(QLatin1Char(','));
 }
 
 }  // namespace
@@ -65,7 +74,9 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
     }
 
     FaultRule result;
-    const QString kind = m.captured(1).toLower();
+    // Folded, not lowered: the case-insensitive match lets a long s stand for
+    // s, and only folding turns it back into the word that matched.
+    const QString kind = m.captured(1).toCaseFolded();
     result.kind = kind == QLatin1String("access") ? MessageKind::AccessCommand
                   : kind == QLatin1String("erase") ? MessageKind::EraseFrame
                   : kind == QLatin1String("data")  ? MessageKind::DataFrame
@@ -97,7 +108,7 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
         result.attempt = attempt;
     }
 
-    const QString fixed = m.captured(4).toLower();
+    const QString fixed = m.captured(4).toCaseFolded();
     if (fixed == QLatin1String("silent")) {
         result.action = FaultAction::silence();
     } else if (fixed == QLatin1String("hangup")) {
@@ -117,4 +128,38 @@ std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *erro
         result.action.laterAfter = *laterAfter;
     }
     return result;
+}
+
+QString FaultPlan::formatRule(const FaultRule &rule)
+{
+    QString text;
+    switch (rule.kind) {
+    case MessageKind::AccessCommand: text = QStringLiteral("access"); break;
+    case MessageKind::EraseFrame: text = QStringLiteral("erase"); break;
+    case MessageKind::DataFrame: text = QStringLiteral("data"); break;
+    case MessageKind::EndFrame: text = QStringLiteral("end"); break;
+    case MessageKind::ParameterPacket:
+    case MessageKind::VersionQuery:
+    case MessageKind::Garbage: return {};
+    }
+    if (rule.frame >= 0)
+        text += QStringLiteral("#%1").arg(rule.frame);
+    if (rule.attempt >= 0)
+        text += QStringLiteral("@%1").arg(rule.attempt);
+    text += QLatin1Char('=');
+
+    const FaultAction &a = rule.action;
+    switch (a.type) {
+    case FaultAction::Type::Silence: return text + QStringLiteral("silent");
+    case FaultAction::Type::HangUp: return text + QStringLiteral("hangup");
+    case FaultAction::Type::Answer: break;
+    }
+    text += hexList(QByteArray(1, char(a.byte)) + a.more);
+    if (a.delay.count() != 0)
+        text += QStringLiteral("+%1ms").arg(a.delay.count());
+    if (!a.later.isEmpty())
+        text += QStringLiteral("+then:%1@%2ms").arg(hexList(a.later)).arg(a.laterAfter.count());
+    if (a.hangUpAfter)
+        text += QStringLiteral("+hangup");
+    return text;
 }

@@ -35,6 +35,7 @@ struct FaultRule {
     int frame = -1;    // data frame index from 0; -1 for any
     int attempt = -1;  // 1 for the first time a message is heard; -1 for any
     FaultAction action;
+    bool operator==(const FaultRule &) const = default;
 };
 
 // How the simulated display misbehaves. The first matching rule wins; with no
@@ -60,4 +61,7 @@ struct FaultPlan {
     // data#2=0xAA+hangup, access=0x07,0x07, data#1=0xAA+then:0xAA@50ms.
     // A rule that could never match is refused, with the reason in *error.
     static std::optional<FaultRule> parseRule(const QString &text, QString *error);
+    // The rule as parseRule reads it back, canonical (lower-case kind, bytes
+    // as 0xNN, no +0ms). Empty for a kind no rule can name.
+    static QString formatRule(const FaultRule &rule);
 };

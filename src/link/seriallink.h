@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "link/openfailure.h"
+#include "link/portlock.h"
 
 #include <optional>
 
@@ -57,5 +58,6 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
+    PortHold m_hold;  // ours on the device while it is open
     bool m_lost = false;
 };

@@ -9,10 +9,19 @@
 # asks for them in lower case, so the search goes through a folder of
 # lower-case links to every DLL there is, and installs the real file.
 
-# custdisp_deploy_windows(TARGETS exe... [EXTRA_PLUGINS plugin-target...])
+# custdisp_deploy_windows(TARGETS exe... [EXTRA_PLUGINS plugin-target...]
+#                         [COMPONENT name])
+# With COMPONENT, the rules belong to that component and only
+# `cmake --install --component name` runs them (the tests: never shipped).
 function(custdisp_deploy_windows)
-  cmake_parse_arguments(D "" "" "TARGETS;EXTRA_PLUGINS" ${ARGN})
+  cmake_parse_arguments(D "" "COMPONENT" "TARGETS;EXTRA_PLUGINS" ${ARGN})
   list(GET D_TARGETS 0 window_target)
+  set(component "")
+  set(suffix "")
+  if(D_COMPONENT)
+    set(component COMPONENT ${D_COMPONENT} EXCLUDE_FROM_ALL)
+    set(suffix "-${D_COMPONENT}")
+  endif()
 
   if(NOT CMAKE_CROSSCOMPILING)
     # Qt 6.5 renamed the argument that returns the script's name.
@@ -23,7 +32,7 @@ function(custdisp_deploy_windows)
       qt_generate_deploy_app_script(TARGET ${window_target} OUTPUT_SCRIPT deploy_script
                                     NO_UNSUPPORTED_PLATFORM_ERROR)
     endif()
-    install(SCRIPT ${deploy_script})
+    install(SCRIPT ${deploy_script} ${component})
     return()
   endif()
 
@@ -35,7 +44,7 @@ function(custdisp_deploy_windows)
       message(FATAL_ERROR "The Qt kit has no ${plugin}; a Windows folder cannot run without it")
     endif()
     get_target_property(type ${plugin} QT_PLUGIN_TYPE)
-    install(FILES $<TARGET_FILE:${plugin}> DESTINATION bin/${type})
+    install(FILES $<TARGET_FILE:${plugin}> DESTINATION bin/${type} ${component})
     list(APPEND plugin_files "\${CMAKE_INSTALL_PREFIX}/bin/${type}/$<TARGET_FILE_NAME:${plugin}>")
   endforeach()
 
@@ -72,7 +81,7 @@ function(custdisp_deploy_windows)
     list(APPEND executables "\${CMAKE_INSTALL_PREFIX}/bin/$<TARGET_FILE_NAME:${target}>")
   endforeach()
 
-  set(by_name "${CMAKE_BINARY_DIR}/dlls-by-lower-case-name")
+  set(by_name "${CMAKE_BINARY_DIR}/dlls-by-lower-case-name${suffix}")
   install(CODE "
     file(REMOVE_RECURSE \"${by_name}\")
     file(MAKE_DIRECTORY \"${by_name}\")
@@ -120,5 +129,17 @@ function(custdisp_deploy_windows)
       file(REAL_PATH \"\${dll}\" dll)
       file(INSTALL \"\${dll}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/bin\")
     endforeach()
-  ")
+    # --strip (and cpack, CPACK_STRIP_FILES) strips the programs only; the
+    # compiler's DLLs come with their debug sections (libstdc++-6.dll is
+    # 24 MB with them, 4 MB without), the kit's plugins with symbols.
+    if(CMAKE_INSTALL_DO_STRIP)
+      file(GLOB_RECURSE shipped \"\${CMAKE_INSTALL_PREFIX}/bin/*.dll\")
+      foreach(dll IN LISTS shipped)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${dll}\" RESULT_VARIABLE failed)
+        if(failed)
+          message(FATAL_ERROR \"cannot strip \${dll}\")
+        endif()
+      endforeach()
+    endif()
+  " ${component})
 endfunction()

@@ -1,5 +1,10 @@
 #!/usr/bin/env python3
-"""Draws custdisp's 32x32 icon (a pole display on its stand) as a 24-bit PNG, or as an .ico."""
+"""Draws custdisp's icon (a pole display on its stand): the 32x32 design as a
+24-bit PNG, or as a Windows .ico holding it at 16 to 256 pixels, each size
+drawn from the design (area-averaged below 32, whole pixels above), so that
+Explorer, the taskbar and the Start menu never scale it themselves.
+  scripts/draw-icon.py src/app/icons/custdisp.png
+  scripts/draw-icon.py src/app/icons/custdisp.ico"""
 import struct
 import sys
 import zlib
@@ -36,14 +41,51 @@ for ch in "$12":
                 rect(x + dx * 2, 7 + dy * 2 - 1 if dy else 7, x + dx * 2 + 2, 7 + dy * 2 + 1, LIT)
     x += 7
 
-raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in px)
+
+ICO_SIZES = (16, 20, 24, 32, 40, 48, 64, 128, 256)
+SAMPLES = 4  # per side of each pixel
+
+
+def scaled(size):
+    """The design at size x size: each pixel the average of the design under it."""
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            total = [0, 0, 0]
+            for sy in range(SAMPLES):
+                for sx in range(SAMPLES):
+                    c = px[int((y + (sy + 0.5) / SAMPLES) * H / size)][int((x + (sx + 0.5) / SAMPLES) * W / size)]
+                    for i in range(3):
+                        total[i] += c[i]
+            row.append(tuple(round(t / SAMPLES ** 2) for t in total))
+        rows.append(row)
+    return rows
+
+
 def chunk(tag, data):
     return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 2, 0, 0, 0)) \
-    + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+def png_of(rows):
+    size = len(rows)
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 2, 0, 0, 0)) \
+        + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
 out = sys.argv[1] if len(sys.argv) > 1 else "custdisp.png"
 if out.endswith(".ico"):
-    # Windows wants an .ico: one 32x32 entry that carries the PNG itself.
-    png = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", W, H, 0, 0, 1, 24, len(png), 6 + 16) + png
+    # One entry per size, each carrying its PNG (Windows Vista and later read
+    # PNG entries at every size); 256 is written as 0 in the directory.
+    images = [png_of(scaled(size)) for size in ICO_SIZES]
+    data = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, image in zip(ICO_SIZES, images):
+        data += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 24, len(image), offset)
+        offset += len(image)
+    data += b"".join(images)
+else:
+    data = png_of(px)
 with open(out, "wb") as f:
-    f.write(png)
+    f.write(data)

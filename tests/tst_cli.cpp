@@ -195,36 +195,6 @@ private Q_SLOTS:
         QCOMPARE(f.readAll(), image + QByteArray(104, '\0'));
     }
 
-    void failuresHaveTheirExitCodes_data()
-    {
-        QTest::addColumn<QStringList>("faults");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("wrong version") << QStringList{"access=0x1B"} << 7 << "A Incorrect Version No!";
-        QTest::newRow("access refused") << QStringList{"access=0xAA"} << 8 << "Access ISP Command Failed!";
-        QTest::newRow("erase failed") << QStringList{"erase=0x07"} << 9 << "Erase Command Failed!";
-        QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << 10 << "Transmit Data Failled!";
-        QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!";
-        // The last of three frames accepted, then the line dies before the end frame.
-        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!";
-        QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!";
-    }
-
-    void failuresHaveTheirExitCodes()
-    {
-        QFETCH(QStringList, faults);
-        QFETCH(int, code);
-        QFETCH(QString, message);
-        QStringList simArgs;
-        for (const QString &f : faults)
-            simArgs << "--fault" << f;
-        Sim sim(simArgs);
-        const Run r = cli({"isp", "-q", "-p", sim.device, writeImage(randomImage(400))});
-        QCOMPARE(r.exitCode, code);
-        QCOMPARE(r.out, message + "\n");
-        QVERIFY(!sim.log().contains("image:"));  // never an end frame
-    }
-
     // A download and its dry run judge an image alike, and a refused one
     // never reaches the port.
     void imageKinds_data()

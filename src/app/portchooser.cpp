@@ -1,5 +1,7 @@
 #include "app/portchooser.h"
 
+#include "settings/platformwords.h"
+
 #include "link/devicefacts.h"
 
 #include <QAbstractButton>
@@ -77,7 +79,7 @@ void PortChooser::chooseOther(int n)
     QInputDialog dialog(m_dialogParent);
     dialog.setObjectName(QStringLiteral("OtherDeviceDialog"));
     dialog.setWindowTitle(QStringLiteral("Device for Com %1").arg(n));
-    dialog.setLabelText(QStringLiteral("Device for \"Com %1\" (a path such as /dev/ttyUSB0, or a name such as COM5):").arg(n));
+    dialog.setLabelText(QStringLiteral("Device for \"Com %1\" (%2):").arg(n).arg(PlatformWords::deviceKind()));
     dialog.setTextValue(m_ports.deviceFor(n));
     dialog.setAccessibleName(dialog.windowTitle());
     if (dialog.exec() != QDialog::Accepted || dialog.textValue().trimmed().isEmpty())

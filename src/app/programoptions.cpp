@@ -1,16 +1,20 @@
 #include "app/programoptions.h"
 
+#include "settings/platformwords.h"
+
 #include <QCommandLineParser>
 #include <QSet>
 
 void addProgramOptions(QCommandLineParser &parser)
 {
     parser.addOption({QStringLiteral("com"),
-                      QStringLiteral("Let \"Com N\" (N = 1..4) name DEVICE for this run, e.g. 1=/dev/ttyUSB0. "
-                                     "May be given once for each port."),
+                      QStringLiteral("Let \"Com N\" (N = 1..4) name DEVICE for this run, e.g. 1=%1. "
+                                     "May be given once for each port.")
+                          .arg(PlatformWords::exampleDevice()),
                       QStringLiteral("N=DEVICE")});
     parser.addOption({QStringLiteral("simulate"),
-                      QStringLiteral("Start a simulated display and put it behind \"Com 1\".")});
+                      QStringLiteral("Start a simulated display and put it behind \"Com 1\".")
+                          + PlatformWords::simulatorNote()});
 }
 
 std::optional<ProgramOptions> readProgramOptions(const QCommandLineParser &parser, QString *error)

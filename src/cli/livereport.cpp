@@ -8,8 +8,7 @@
 
 void LiveReport::note(const QString &line)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
+    writeText(stderr, line + QLatin1Char('\n'));
 }
 
 void LiveReport::starting(const QStringList &ports, qint64 imageBytes)

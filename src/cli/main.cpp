@@ -25,7 +25,7 @@ int main(int argc, char *argv[])
         raw.append(QByteArray(argv[i]));
     const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments(), raw);
     if (const auto *answer = std::get_if<PlainAnswer>(&parsed)) {
-        print({ReportLine{false, answer->text.toLocal8Bit()}});
+        print({ReportLine{false, answer->text}});
         return ExitCode::kSuccess;
     }
     if (const auto *error = std::get_if<UsageError>(&parsed)) {

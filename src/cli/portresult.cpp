@@ -1,6 +1,5 @@
 #include "cli/portresult.h"
 
-#include <QRegularExpression>
 
 QString PortResult::outcomeText() const
 {
@@ -15,7 +14,16 @@ QString PortResult::outcomeText() const
 QString portLine(const QString &port, const QString &text)
 {
     // As a name of its own, not as a part of another ("1" in "/dev/ttyS1").
-    const QRegularExpression named(QStringLiteral(R"((^|[\s(])%1($|[\s):,;]))").arg(QRegularExpression::escape(port)),
-                                   QRegularExpression::CaseInsensitiveOption);
-    return text.contains(named) ? text : port + QStringLiteral(": ") + text;
+    // Plain code: this runs on port threads, where a regular expression
+    // would leave Qt a per-thread object that crashes the thread's end on
+    // Windows (see DeviceFacts::realDevicePath).
+    const auto isBefore = [](QChar c) { return c.isSpace() || c == u'('; };
+    const auto isAfter = [](QChar c) { return c.isSpace() || QStringView(u"):,;").contains(c); };
+    for (qsizetype at = text.indexOf(port, 0, Qt::CaseInsensitive); at >= 0 && !port.isEmpty();
+         at = text.indexOf(port, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype end = at + port.size();
+        if ((at == 0 || isBefore(text.at(at - 1))) && (end == text.size() || isAfter(text.at(end))))
+            return text;
+    }
+    return port + QStringLiteral(": ") + text;
 }

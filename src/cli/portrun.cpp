@@ -3,6 +3,7 @@
 #include "isp/downloadoutcome.h"
 #include "cli/runevents.h"
 #include "process/stoprequests.h"
+#include "process/threadend.h"
 #include "isp/firmwareimage.h"
 
 #include <QEventLoop>
@@ -20,6 +21,11 @@ int PortRun::exitCode() const
     return stopped ? ExitCode::of(DownloadOutcome::Cancelled) : ExitCode::kSomeFailed;
 }
 
+namespace {
+// A thread's cleanup takes milliseconds; this only keeps a fault from hanging.
+constexpr int kThreadEndLimitMs = 5000;
+}  // namespace
+
 PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
                    std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events)
 {
@@ -34,11 +40,16 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
     qsizetype running = targets.size();
     std::vector<std::unique_ptr<QThread>> threads;
     std::vector<std::unique_ptr<PortJob>> jobs;
+    std::vector<Qt::HANDLE> threadIds(size_t(targets.size()), nullptr);
     for (int i = 0; i < targets.size(); ++i) {
         auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1);
         auto thread = std::make_unique<QThread>();
         thread->setObjectName(targets.at(i).label);
         job->moveToThread(thread.get());
+        // Before the job runs, so it is kept before the job's result comes
+        // back through the event queue, and read only after that.
+        QObject::connect(thread.get(), &QThread::started, thread.get(),
+                         [&threadIds, i] { threadIds[size_t(i)] = QThread::currentThreadId(); }, Qt::DirectConnection);
         QObject::connect(thread.get(), &QThread::started, job.get(), &PortJob::run);
         // Received on this thread, between two steps of its own loop.
         QObject::connect(job.get(), &PortJob::progress, &loop,
@@ -65,9 +76,12 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
         thread->start();
     if (running > 0)
         loop.exec();
-    for (const auto &thread : threads) {
-        thread->quit();
-        thread->wait();
+    for (size_t i = 0; i < threads.size(); ++i) {
+        threads[i]->quit();
+        // Past its cleanup too: a thread still in it would hang the program's exit.
+        if (threadIds[i])
+            waitForThreadEnd(threadIds[i], kThreadEndLimitMs);
+        threads[i]->wait();
     }
     return run;
 }

@@ -4,21 +4,20 @@
 #include "isp/downloadoutcome.h"
 #include "cli/jsonreport.h"
 #include "cli/runresult.h"
+#include "cli/terminal.h"
 #include "cli/textreport.h"
 #include "commands/displaycommands.h"
-
-#include <cstdio>
 
 namespace {
 
 ReportLine toStdout(const QString &text)
 {
-    return {false, text.toLocal8Bit()};
+    return {false, text};
 }
 
 ReportLine toStderr(const QString &line)
 {
-    return {true, (line + QLatin1Char('\n')).toLocal8Bit()};
+    return {true, line + QLatin1Char('\n')};
 }
 
 // Without --json: one port's message, the summary of several, the plan, the
@@ -79,7 +78,7 @@ QList<ReportLine> reportLines(const CliRequest &request, const RunResult &result
     QList<ReportLine> lines;
     // A usage error prints no document: nothing was run.
     if (result.exitCode != ExitCode::kUsage)
-        lines.append(request.json ? ReportLine{false, jsonDocument(result)} : toStdout(plainText(result)));
+        lines.append(request.json ? ReportLine{false, QString::fromUtf8(jsonDocument(result))} : toStdout(plainText(result)));
     return lines + notes(request, result);
 }
 
@@ -91,8 +90,6 @@ QList<ReportLine> usageLines(const QString &why)
 void print(const QList<ReportLine> &lines)
 {
     for (const ReportLine &line : lines) {
-        std::FILE *stream = line.toStderr ? stderr : stdout;
-        std::fwrite(line.bytes.constData(), 1, size_t(line.bytes.size()), stream);
-        std::fflush(stream);
+        writeText(line.toStderr ? stderr : stdout, line.text);
     }
 }

@@ -10,7 +10,7 @@ struct RunResult;
 // One piece of the report, for stdout or stderr, exactly as written.
 struct ReportLine {
     bool toStderr = false;
-    QByteArray bytes;
+    QString text;
 };
 
 // What the command line prints after a run, in order. With --json stdout

@@ -1,9 +1,25 @@
 #include "link/devicefacts.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 // Windows names ports COM1, COM2 ...: no links to resolve, no device nodes
 // with owners, no lock files; a port held by another program reports itself.
+namespace {
+
+// "COM" and a number, in any case. Plain code, not a QRegularExpression:
+// this runs on the command line's port threads, and a regular expression
+// matched on a thread leaves Qt a per-thread object that MinGW's emulated
+// thread-local storage frees before its destructor runs, which then crashes
+// as the thread ends, holding the runtime's lock of thread keys, so that the
+// program's exit waits on that lock for ever.
+bool isComPort(const QString &name)
+{
+    return name.size() > 3 && name.first(3).compare(QLatin1String("com"), Qt::CaseInsensitive) == 0
+           && std::all_of(name.cbegin() + 3, name.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+}  // namespace
+
 namespace DeviceFacts {
 
 // "COM5", "com5" and "\\.\COM5" are one port: Windows ignores case in
@@ -12,10 +28,9 @@ namespace DeviceFacts {
 // them.
 QString realDevicePath(const QString &given)
 {
-    static const QString devicePrefix = QStringLiteral("\\\\.\\");
-    static const QRegularExpression comPort(QStringLiteral("^com[0-9]+$"), QRegularExpression::CaseInsensitiveOption);
+    const QLatin1String devicePrefix("\\\\.\\");
     const QString name = given.startsWith(devicePrefix) ? given.mid(devicePrefix.size()) : given;
-    return comPort.match(name).hasMatch() ? name.toUpper() : given;
+    return isComPort(name) ? name.toUpper() : given;
 }
 
 QString defaultByIdFolder()

@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
@@ -88,6 +89,11 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
         return failed(busy);
     }
 
+    // Our own rule, whatever the driver enforces: one program of ours a device.
+    if (!m_hold.take(real))
+        return failed({OpenFailureCause::Busy, real, QStringLiteral("held by another custdisp program")});
+    auto unhold = qScopeGuard([this] { m_hold.release(); });
+
     m_port.setPortName(real);
     if (!m_port.open(QIODevice::ReadWrite)) {
         OpenFailure failure = failureOf(m_port.error(), real);
@@ -104,6 +110,7 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
         m_port.clearError();
         return failed({OpenFailureCause::BadSettings, real, why});
     }
+    unhold.dismiss();
     Q_EMIT opened(device, real);
     return std::nullopt;
 }
@@ -172,6 +179,7 @@ bool SerialLink::drain()
 
 void SerialLink::close()
 {
+    const auto unhold = qScopeGuard([this] { m_hold.release(); });
     if (!m_port.isOpen())
         return;
     [[maybe_unused]] const bool drained = drain();
@@ -198,6 +206,7 @@ void SerialLink::onError(QSerialPort::SerialPortError error)
     const QString why = m_port.errorString();
     m_lost = true;
     m_port.close();
+    m_hold.release();
     m_port.clearError();
     Q_EMIT lineLost(why);
 }

@@ -7,6 +7,7 @@
 
 #include "link/openfailure.h"
 #include "link/target.h"
+#include "link/portlock.h"
 
 #include <optional>
 
@@ -53,5 +54,6 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
+    PortHold m_hold;  // ours on the device while it is open
     bool m_lost = false;
 };

@@ -1,0 +1,5 @@
+#include "process/threadend.h"
+
+void waitForThreadEnd(Qt::HANDLE, int)
+{
+}

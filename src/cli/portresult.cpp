@@ -1,6 +1,5 @@
 #include "cli/portresult.h"
 
-
 QString PortResult::outcomeText() const
 {
     if (message.isEmpty())

@@ -21,7 +21,7 @@ inline QByteArray hex(const char *text)
 // A port as a front end resolves it, for tests that open devices by name.
 inline Target targetAt(const QString &device, const QString &lineSettings)
 {
-    return {device, device, LineSettings::parse(lineSettings), device + QStringLiteral(": not available.")};
+    return {device, device, LineSettings::parse(lineSettings), Target::unavailable(device)};
 }
 
 inline QByteArray randomImage(qsizetype size)

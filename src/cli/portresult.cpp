@@ -1,12 +1,14 @@
 #include "cli/portresult.h"
 
+#include "link/target.h"
+
 QString PortResult::outcomeText() const
 {
     if (message.isEmpty())
         return outcome;
     // "COM 2: not available.", "/dev/ttyUSB9: not available.": the name, then what happened.
-    if (outcome == outcomeWord(DownloadOutcome::PortUnavailable) && message.contains(QStringLiteral(": ")))
-        return message.mid(message.lastIndexOf(QStringLiteral(": ")) + 2);
+    if (outcome == outcomeWord(DownloadOutcome::PortUnavailable))
+        return Target::kNotAvailable;
     return message;
 }
 

@@ -14,4 +14,8 @@ struct Target {
     QString device;  // the device to open
     std::optional<LineSettings> line;  // nullopt: no usable line settings; never guessed
     QString unavailableText;           // "COM 2: not available.", shown when it cannot be opened
+
+    // What follows the port's name in unavailableText.
+    static inline const QString kNotAvailable = QStringLiteral("not available.");
+    static QString unavailable(const QString &name) { return name + QStringLiteral(": ") + kNotAvailable; }
 };

@@ -58,7 +58,7 @@ bool PortMap::setDirect(int n, const QString &device)
 Target PortMap::target(int n, const QString &lineSettings) const
 {
     if (!isValidPort(n))
-        return {QStringLiteral("Com %1").arg(n), QString(), std::nullopt, QStringLiteral("COM %1: not available.").arg(n)};
+        return {QStringLiteral("Com %1").arg(n), QString(), std::nullopt, Target::unavailable(QStringLiteral("COM %1").arg(n))};
     return {m_direct.value(n, false) ? deviceFor(n) : QStringLiteral("Com %1").arg(n), deviceFor(n),
             LineSettings::parse(lineSettings), unavailableText(n)};
 }
@@ -66,8 +66,8 @@ Target PortMap::target(int n, const QString &lineSettings) const
 QString PortMap::unavailableText(int n) const
 {
     if (m_direct.value(n, false))
-        return QStringLiteral("%1: not available.").arg(deviceFor(n));
-    return QStringLiteral("COM %1: not available.").arg(n);
+        return Target::unavailable(deviceFor(n));
+    return Target::unavailable(QStringLiteral("COM %1").arg(n));
 }
 
 std::optional<PortMap::Override> PortMap::parseOverride(const QString &text, QString *error)

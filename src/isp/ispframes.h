@@ -22,6 +22,11 @@ constexpr quint8 kTrailer2 = 0xAA;
 constexpr int kMaxDataFrames = 356;
 constexpr qsizetype kMaxImageSize = 65503;
 
+// The display's one-byte answers.
+constexpr quint8 kAccessAccepted = 0x07;  // to the access command
+constexpr quint8 kWrongVersion = 0x1B;    // to the access command: not this firmware's display
+constexpr quint8 kFrameAccepted = 0xAA;   // to the erase frame and each data frame
+
 // 04 01 84 84 17
 QByteArray accessCommand();
 // 192 zero bytes.

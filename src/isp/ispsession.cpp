@@ -7,10 +7,9 @@
 
 namespace {
 
-// The display's one-byte answers.
-constexpr quint8 kAccessAccepted = 0x07;
-constexpr quint8 kWrongVersion = 0x1B;
-constexpr quint8 kFrameAccepted = 0xAA;
+using Isp::kAccessAccepted;
+using Isp::kFrameAccepted;
+using Isp::kWrongVersion;
 
 // How the first byte of an answer is judged.
 enum Reply { NoAnswer, Accepted, Refused, WrongVersion };

@@ -1,5 +1,7 @@
 #include "sim/simulateddisplay.h"
 
+#include "isp/ispframes.h"
+
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QObject>
@@ -15,8 +17,8 @@
 #include <unistd.h>
 
 namespace {
-constexpr quint8 kAccessAccepted = 0x07;
-constexpr quint8 kFrameAccepted = 0xAA;
+using Isp::kAccessAccepted;
+using Isp::kFrameAccepted;
 constexpr int kBlock = 184;
 constexpr int kHangUpPollMs = 20;  // how often to look whether the tool reopened the line
 

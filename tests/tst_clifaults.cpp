@@ -176,15 +176,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("completed") << QStringList{} << 0 << "ISP Transmit OK!";
-        QTest::newRow("wrong version") << QStringList{"access=0x1B"} << 7 << "A Incorrect Version No!";
-        QTest::newRow("access refused") << QStringList{"access=0xAA"} << 8 << "Access ISP Command Failed!";
-        QTest::newRow("erase failed") << QStringList{"erase=0x07"} << 9 << "Erase Command Failed!";
-        QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << 10 << "Transmit Data Failled!";
-        QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!";
+        QTest::addColumn<QString>("cause");  // on stderr
+        QTest::newRow("completed") << QStringList{} << 0 << "ISP Transmit OK!" << QString();
+        QTest::newRow("wrong version") << QStringList{"access=0x1B"} << 7 << "A Incorrect Version No!" << QString();
+        QTest::newRow("access refused") << QStringList{"access=0xAA"} << 8 << "Access ISP Command Failed!" << QString();
+        QTest::newRow("erase failed") << QStringList{"erase=0x07"} << 9 << "Erase Command Failed!" << QString();
+        QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << 10 << "Transmit Data Failled!" << QString();
+        QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!" << QString();
         // The last of three frames accepted, then the line dies before the end frame.
-        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!";
-        QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!";
+        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!" << QString();
+        QTest::newRow("access answered with two different bytes")
+            << QStringList{"access=0x07,0x15"} << 8 << "Access ISP Command Failed!" << "cause: the display answered 07 15";
+        QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!" << QString();
     }
 
     void downloadOutcomes()
@@ -192,6 +195,7 @@ private Q_SLOTS:
         QFETCH(QStringList, faults);
         QFETCH(int, code);
         QFETCH(QString, message);
+        QFETCH(QString, cause);
         QStringList simArgs;
         for (const QString &f : faults)
             simArgs << "--fault" << f;
@@ -200,6 +204,7 @@ private Q_SLOTS:
         const Run r = m_cli.run({"isp", "-q", "-p", m_cli.portFor(sim.device, 5), imageFile(image)});
         QCOMPARE(r.exitCode, code);
         QCOMPARE(r.out, message + "\n");
+        QCOMPARE(r.err.contains(cause.isEmpty() ? QStringLiteral("cause:") : cause), !cause.isEmpty());
         if (code == 0)
             QCOMPARE(receivedSha(sim.log()), sha256(image));
         else

@@ -74,6 +74,8 @@ private Q_SLOTS:
         QTest::newRow("port 0") << QStringList{"version", "-p", "0"} << "--port 0: use 1 to 4, or a device path";
         QTest::newRow("port 5 beside a good one") << QStringList{"version", "-p", "1", "-p", "5"} << "--port 5: use 1 to 4";
         QTest::newRow("no device") << QStringList{"version", "-p", ""} << "--port: no device named";
+        QTest::newRow("an option where the port goes") << QStringList{"isp", "-p", "--json", "f"}
+                                                       << "--port --json: that is an option, not a port";
         QTest::newRow("a flag twice") << QStringList{"version", "--trace", "--trace"} << "--trace is given 2 times";
         QTest::newRow("a flag under both its names") << QStringList{"version", "-q", "--quiet"} << "--quiet is given 2 times";
         QTest::newRow("json twice") << QStringList{"ports", "--json", "--json"} << "--json is given 2 times";

@@ -92,6 +92,9 @@ private Q_SLOTS:
         QTest::newRow("regular file") << "FILE" << "9600,N,8,1" << -1;
         QTest::newRow("/dev/null") << "/dev/null" << "9600,N,8,1" << int(OpenFailureCause::NotASerialPort);
         QTest::newRow("malformed settings") << "SIM" << "9600;N;8;1" << int(OpenFailureCause::BadSettings);
+        // The system refuses it unread (ENAMETOOLONG): nobody's permission is at fault.
+        QTest::newRow("a name too long") << "/dev/" + QString(300, QLatin1Char('x')) << "9600,N,8,1"
+                                         << int(OpenFailureCause::Other);
     }
 
     void openFailuresHaveOneOutcomeWithACause()

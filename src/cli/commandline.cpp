@@ -81,6 +81,10 @@ Refusal readPort(const QString &value, QList<PortName> &ports)
         return QStringLiteral("--port %1: use 1 to 4, or a device path").arg(value);
     if (!numeric && value.isEmpty())
         return QStringLiteral("--port: no device named");
+    // `-p --json`: the port was left out, and the option must not become one.
+    if (value.startsWith(QLatin1Char('-')))
+        return QStringLiteral("--port %1: that is an option, not a port; name 1 to 4 or a device (./%1 for one so named)")
+            .arg(value);
     ports.append(numeric ? PortName{n, QString()} : PortName{0, value});
     return std::nullopt;
 }

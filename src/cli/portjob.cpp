@@ -114,6 +114,8 @@ PortResult PortJob::download(SerialLink &link, JobOperator &op)
         result.retries = procedure.retries();
         if (procedure.openFailure())
             result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
+        else
+            result.cause = procedure.answerCause();
     }
     result.outcome = outcomeWord(outcome);
     result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);

@@ -7,7 +7,6 @@
 #include "link/seriallink.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
@@ -69,6 +68,7 @@ DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Target 
     const QScopedValueRollback running(m_running, true);
     m_framesWritten = 0;
     m_framesSent = 0;
+    m_mixedAnswer.clear();
     m_openFailure.reset();
 
     const int frameCount = image.frameCount();
@@ -94,22 +94,28 @@ DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Target 
     return outcome;
 }
 
+QString FirmwareDownload::answerCause() const
+{
+    if (m_mixedAnswer.isEmpty())
+        return {};
+    return QStringLiteral("cause: the display answered ") + QString::fromLatin1(m_mixedAnswer.toHex(' '));
+}
+
 // The session decides; this only carries its actions to the line, the bar
 // and the clock, and the line's events back to it, inside a local event loop
 // so the window stays live.
 DownloadOutcome FirmwareDownload::drive(IspSession &session)
 {
     using namespace std::chrono;
-    QElapsedTimer clock;
-    clock.start();
-    const auto now = [&clock] { return IspSession::Time(clock.nsecsElapsed() / 1000); };
+    const auto zero = steady_clock::now();
+    const auto since = [zero](steady_clock::time_point t) { return duration_cast<IspSession::Time>(t - zero); };
+    const auto now = [&] { return since(steady_clock::now()); };
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
     // The coarse default fires up to 5% early: a 3000 ms limit must be 3000 ms.
     timer.setTimerType(Qt::PreciseTimer);
     std::optional<DownloadOutcome> outcome;
-    bool draining = false;  // the end frame is written: a stop cannot take it back
 
     std::function<void(IspActions)> apply = [&](IspActions actions) {
         for (const IspAction &a : actions) {
@@ -125,9 +131,10 @@ DownloadOutcome FirmwareDownload::drive(IspSession &session)
                 m_link.dropInput();
                 if (!m_link.write(a.bytes))
                     return apply(session.writeFailed(now()));
+                // The gate opens from the moment the line has the bytes.
+                apply(session.written(now()));
                 break;
             case IspAction::Kind::Drain:
-                draining = true;
                 return apply(session.drained(m_link.drain() && !m_link.lineWasLost(), now()));
             case IspAction::Kind::Timer:
                 timer.start(std::max(ceil<milliseconds>(a.at - now()), milliseconds(0)));
@@ -147,13 +154,22 @@ DownloadOutcome FirmwareDownload::drive(IspSession &session)
     };
 
     QObject scope;
-    QObject::connect(&timer, &QTimer::timeout, &scope, [&] { apply(session.timerEnded(now())); });
-    QObject::connect(&m_link, &LineLink::bytesArrived, &scope, [&] { apply(session.bytesReceived(m_link.takeInput(), now())); });
-    QObject::connect(&m_link, &LineLink::lineLost, &scope, [&] { apply(session.lineLost(now())); });
-    m_stop = [&] {
-        if (!draining)
-            apply(session.stop(now()));
+    // Bytes go in with the time they were read, never the time they are handled.
+    const auto deliverInput = [&] {
+        const steady_clock::time_point readAt = m_link.readAt();
+        if (const QByteArray bytes = m_link.takeInput(); !bytes.isEmpty())
+            apply(session.bytesReceived(bytes, since(readAt)));
     };
+    // What has come in is heard before the timer decides: a byte in a pause
+    // must not be dropped by the write the pause ends with.
+    QObject::connect(&timer, &QTimer::timeout, &scope, [&] {
+        deliverInput();
+        if (!outcome)
+            apply(session.timerEnded(now()));
+    });
+    QObject::connect(&m_link, &LineLink::bytesArrived, &scope, deliverInput);
+    QObject::connect(&m_link, &LineLink::lineLost, &scope, [&] { apply(session.lineLost(now())); });
+    m_stop = [&] { apply(session.stop(now())); };
     const auto cleanup = qScopeGuard([this] { m_stop = nullptr; });
 
     apply(session.start(now()));
@@ -161,6 +177,7 @@ DownloadOutcome FirmwareDownload::drive(IspSession &session)
         loop.exec();
     m_framesWritten = session.framesWritten();
     m_framesSent = session.framesSent();
+    m_mixedAnswer = session.mixedAnswer();
     return outcome.value_or(DownloadOutcome::Cancelled);
 }
 

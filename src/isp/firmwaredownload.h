@@ -43,6 +43,10 @@ public:
     // Distinct data frames written whole, and how many times one went out again.
     int framesSent() const { return m_framesSent; }
     int retries() const { return m_framesWritten - m_framesSent; }
+    // Why the display's answer failed the download where one byte of it
+    // contradicted another ("cause: the display answered 07 15"); empty
+    // otherwise.
+    QString answerCause() const;
     // Why the port could not be opened, after a PortUnavailable outcome.
     const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
 
@@ -58,5 +62,6 @@ private:
     bool m_cancelRequested = false;
     int m_framesWritten = 0;
     int m_framesSent = 0;
+    QByteArray m_mixedAnswer;
     std::optional<OpenFailure> m_openFailure;
 };

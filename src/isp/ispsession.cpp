@@ -3,6 +3,7 @@
 #include "isp/ispframes.h"
 #include "link/linetiming.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -11,20 +12,21 @@ using Isp::kAccessAccepted;
 using Isp::kFrameAccepted;
 using Isp::kWrongVersion;
 
-// How the first byte of an answer is judged.
-enum Reply { NoAnswer, Accepted, Refused, WrongVersion };
-
-Reply classify(quint8 first, bool accessPhase)
-{
-    if (accessPhase)
-        return first == kAccessAccepted ? Accepted : first == kWrongVersion ? WrongVersion : Refused;
-    return first == kFrameAccepted ? Accepted : Refused;
-}
-
 IspActions &operator+=(IspActions &to, IspActions more)
 {
     to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
     return to;
+}
+
+bool allAre(QByteArrayView bytes, quint8 b)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [b](char c) { return quint8(c) == b; });
+}
+
+// Two different bytes in one answer: neither can be taken for the display's.
+bool mixed(QByteArrayView bytes)
+{
+    return !bytes.isEmpty() && !allAre(bytes, quint8(bytes.front()));
 }
 
 }  // namespace
@@ -34,63 +36,91 @@ IspSession::IspSession(QByteArray image, qint32 baud, DownloadTimings timings)
 {
 }
 
-IspActions IspSession::start(Time now)
+std::chrono::microseconds IspSession::quietPeriod() const
+{
+    return m_timings.adapterLatency + LineTiming::wireTime(3, m_baud);
+}
+
+quint8 IspSession::acceptingByte() const
+{
+    return m_state == State::Access || m_state == State::AfterAccess ? kAccessAccepted : kFrameAccepted;
+}
+
+IspActions IspSession::start(Time)
 {
     if (m_state != State::Idle)
         return {};
-    return send(State::Access, Isp::accessCommand(), m_timings.accessTimeout, now);
+    return send(State::Access, Isp::accessCommand(), m_timings.accessTimeout);
 }
 
-// A message that awaits an answer: written, then its answer limit starts
-// once it has crossed the line.
-IspActions IspSession::send(State state, QByteArray message, std::chrono::milliseconds limit, Time now)
+// A message that awaits an answer. Its gate and its limit start once the
+// driver has handed it to the line (written()).
+IspActions IspSession::send(State state, QByteArray message, std::chrono::milliseconds limit)
 {
-    const Time wire = LineTiming::wireTime(message.size(), m_baud);
     m_state = state;
-    m_earliestAnswer = now + LineTiming::earliestAnswer(wire);
-    m_timerAt = now + wire + limit;
+    m_handedOver = false;
+    m_limit = limit;
+    m_answer.clear();
     m_message = std::move(message);
     if (state == State::Data) {
         ++m_framesWritten;
         if (m_attempt == 1)
             ++m_framesSent;
     }
-    return {IspAction::write(m_message), IspAction::timer(m_timerAt)};
+    return {IspAction::write(m_message)};
+}
+
+IspActions IspSession::written(Time at)
+{
+    if (!awaiting() || m_handedOver)
+        return {};
+    m_handedOver = true;
+    const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
+    m_earliestAnswer = at + LineTiming::earliestAnswer(wire);
+    m_timerAt = at + wire + m_limit;
+    return {IspAction::timer(m_timerAt)};
 }
 
 // The same bytes every attempt; the frame is built once per block.
-IspActions IspSession::sendFrame(Time now)
+IspActions IspSession::sendFrame()
 {
     const qsizetype start = qsizetype(m_frame) * Isp::kBlockSize;
     QByteArray frame = m_attempt == 1 ? Isp::dataFrame(quint16(start), m_image.mid(start, Isp::kBlockSize)) : m_message;
-    return send(State::Data, std::move(frame), m_timings.dataTimeout, now);
+    return send(State::Data, std::move(frame), m_timings.dataTimeout);
 }
 
-IspActions IspSession::pause(State state, std::chrono::milliseconds duration, Time now)
+// An acceptance held while the line has its say.
+IspActions IspSession::hold(State state, std::chrono::milliseconds duration, Time now)
 {
     m_state = state;
-    if (duration.count() <= 0)
-        return next(now);
     m_timerAt = now + duration;
     return {IspAction::timer(m_timerAt)};
 }
 
-IspActions IspSession::next(Time now)
+IspActions IspSession::next(Time)
 {
     switch (m_state) {
     case State::AfterAccess:
-        return send(State::Erase, Isp::eraseFrame(), m_timings.eraseTimeout, now);
-    case State::AfterFrame:
-        if (++m_frame < m_frameCount) {
+        return send(State::Erase, Isp::eraseFrame(), m_timings.eraseTimeout);
+    case State::AfterErase:
+        m_frame = 0;
+        m_attempt = 1;
+        return sendFrame();
+    case State::AfterFrame: {
+        IspActions actions;
+        if (m_frame + 1 < m_frameCount) {
+            ++m_frame;
             m_attempt = 1;
-            return sendFrame(now);
+            actions += sendFrame();
+            return actions;
         }
-        return pause(State::BeforeEnd, m_timings.pauseBeforeEnd, now);
-    case State::BeforeEnd:
         // Nothing is awaited after the end frame; success needs it on the wire.
         m_state = State::EndFrame;
         m_message = Isp::endFrame();
-        return {IspAction::write(m_message), IspAction::drain()};
+        actions.push_back(IspAction::write(m_message));
+        actions.push_back(IspAction::drain());
+        return actions;
+    }
     default:
         return {};
     }
@@ -100,11 +130,19 @@ IspActions IspSession::bytesReceived(QByteArrayView bytes, Time at)
 {
     if (bytes.isEmpty())
         return {};
-    // A stray byte, or a late echo of an earlier answer: no answer to this message.
-    if (!awaiting() || at < m_earliestAnswer)
-        return {IspAction::stale(bytes.toByteArray())};
-    // Only the first byte counts; the rest of the chunk is dropped.
-    return judge(classify(quint8(bytes.front()), m_state == State::Access), at);
+    m_lastByte = at;
+    if (awaiting() && m_handedOver && at >= m_earliestAnswer)
+        return judge(bytes, at);
+    // A second accepting byte agrees with the first: an echo, no news.
+    if (holding() && !allAre(bytes, acceptingByte()))
+        return doubt(bytes, at);
+    IspActions actions{IspAction::stale(bytes.toByteArray())};
+    if (m_state == State::Purge) {
+        // The line is not quiet yet: wait on, within the limit.
+        m_timerAt = std::min<Time>(at + quietPeriod(), m_purgeEnds);
+        actions.push_back(IspAction::timer(m_timerAt));
+    }
+    return actions;
 }
 
 IspActions IspSession::timerEnded(Time now)
@@ -113,39 +151,90 @@ IspActions IspSession::timerEnded(Time now)
         return {};
     if (now < m_timerAt)  // woken early: the timer stands
         return {IspAction::timer(m_timerAt)};
-    return awaiting() ? judge(NoAnswer, now) : next(now);
+    if (awaiting()) {
+        if (!m_handedOver)
+            return {};
+        switch (m_state) {
+        case State::Access: return finish(DownloadOutcome::AccessTimeout);
+        case State::Erase: return finish(DownloadOutcome::EraseFailed);
+        default: return retryOrFail(now);
+        }
+    }
+    if (m_state == State::Purge)
+        return purgeTimerEnded(now);
+    return next(now);
 }
 
-IspActions IspSession::judge(int reply, Time now)
+// Every byte of the read counts: an acceptance needs all of them to accept.
+IspActions IspSession::judge(QByteArrayView answer, Time at)
 {
+    m_answer += answer.toByteArray();
+    const bool accepted = allAre(answer, acceptingByte());
     switch (m_state) {
     case State::Access:
-        switch (reply) {
-        case Accepted: return pause(State::AfterAccess, m_timings.pauseAfterAccess, now);
-        case NoAnswer: return finish(DownloadOutcome::AccessTimeout);
-        case WrongVersion: return finish(DownloadOutcome::WrongVersion);
-        default: return finish(DownloadOutcome::AccessRefused);
-        }
+        if (accepted)
+            return hold(State::AfterAccess, std::max<std::chrono::milliseconds>(m_timings.pauseAfterAccess,
+                                                                             std::chrono::ceil<std::chrono::milliseconds>(quietPeriod())), at);
+        if (allAre(answer, kWrongVersion))
+            return finish(DownloadOutcome::WrongVersion);
+        return finish(DownloadOutcome::AccessRefused);
     case State::Erase:
-        if (reply != Accepted)
-            return finish(DownloadOutcome::EraseFailed);
-        m_frame = 0;
-        m_attempt = 1;
-        return sendFrame(now);
+        if (accepted)
+            return hold(State::AfterErase, std::chrono::ceil<std::chrono::milliseconds>(quietPeriod()), at);
+        return finish(DownloadOutcome::EraseFailed);
     case State::Data:
-        if (reply == Accepted) {
+        if (accepted) {
+            // The pause after the last frame runs on into the one before the end frame.
+            const bool last = m_frame + 1 >= m_frameCount;
             IspActions actions{IspAction::progress(m_frame + 1)};
-            actions += pause(State::AfterFrame, m_timings.pauseAfterFrame, now);
+            actions += hold(State::AfterFrame,
+                            m_timings.pauseAfterFrame + (last ? m_timings.pauseBeforeEnd : std::chrono::milliseconds(0)), at);
             return actions;
         }
-        if (m_attempt < m_timings.dataAttempts) {
-            ++m_attempt;
-            return sendFrame(now);
-        }
-        return finish(DownloadOutcome::DataFrameFailed);
+        return retryOrFail(at);
     default:
         return {};
     }
+}
+
+// A byte the acceptance cannot explain: it stands no more.
+IspActions IspSession::doubt(QByteArrayView bytes, Time at)
+{
+    m_answer += bytes.toByteArray();
+    switch (m_state) {
+    case State::AfterAccess: return finish(DownloadOutcome::AccessRefused);
+    case State::AfterErase: return finish(DownloadOutcome::EraseFailed);
+    default: {
+        // The bar takes the frame back.
+        IspActions actions{IspAction::progress(m_frame)};
+        actions += retryOrFail(at);
+        return actions;
+    }
+    }
+}
+
+// Refused, unanswered or in doubt: the frame once more, on a quiet line.
+IspActions IspSession::retryOrFail(Time now)
+{
+    if (m_attempt >= m_timings.dataAttempts)
+        return finish(DownloadOutcome::DataFrameFailed);
+    ++m_attempt;
+    m_state = State::Purge;
+    m_purgeEnds = now + m_timings.purgeLimit;
+    const Time quietAt = m_lastByte ? *m_lastByte + quietPeriod() : now;
+    if (quietAt <= now)
+        return sendFrame();
+    m_timerAt = std::min(quietAt, m_purgeEnds);
+    return {IspAction::timer(m_timerAt)};
+}
+
+IspActions IspSession::purgeTimerEnded(Time now)
+{
+    if (!m_lastByte || now >= *m_lastByte + quietPeriod())
+        return sendFrame();
+    // Chattering for the whole limit: whatever the display holds, nothing
+    // more can be said to it.
+    return finish(DownloadOutcome::DataFrameFailed);
 }
 
 IspActions IspSession::writeFailed(Time now)
@@ -182,6 +271,7 @@ IspActions IspSession::lineLost(Time)
         return finish(DownloadOutcome::AccessTimeout);
     case State::AfterAccess:
     case State::Erase:
+    case State::AfterErase:
         return finish(DownloadOutcome::EraseFailed);
     default:
         return finish(DownloadOutcome::DataFrameFailed);
@@ -190,9 +280,8 @@ IspActions IspSession::lineLost(Time)
 
 IspActions IspSession::stop(Time)
 {
-    // The driver gives no stop once the end frame is on the wire: a stop
-    // cannot take it back, and the download completes.
-    if (m_state == State::Done)
+    // The end frame on the wire cannot be taken back: the download completes.
+    if (m_state == State::Done || m_state == State::EndFrame)
         return {};
     return finish(DownloadOutcome::Cancelled);
 }
@@ -200,5 +289,7 @@ IspActions IspSession::stop(Time)
 IspActions IspSession::finish(DownloadOutcome outcome)
 {
     m_state = State::Done;
+    if (outcome != DownloadOutcome::Completed && mixed(m_answer))
+        m_mixed = m_answer;
     return {IspAction::finish(outcome)};
 }

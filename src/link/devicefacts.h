@@ -31,6 +31,8 @@ inline QString namesOf(const QString &device)
 
 // Whether this user could open the device node for reading and writing.
 bool mayReadWrite(const QString &device);
+// Whether the system refuses the name for its length before looking for it.
+bool nameTooLong(const QString &device);
 
 // Owner, group and mode of the device node, if it has them.
 std::optional<DeviceAccess> accessOf(const QString &device);

@@ -42,6 +42,11 @@ bool mayReadWrite(const QString &device)
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
 }
 
+bool nameTooLong(const QString &device)
+{
+    return ::access(QFile::encodeName(device).constData(), F_OK) != 0 && errno == ENAMETOOLONG;
+}
+
 std::optional<DeviceAccess> accessOf(const QString &device)
 {
     struct stat st {};

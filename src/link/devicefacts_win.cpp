@@ -48,6 +48,12 @@ bool mayReadWrite(const QString &)
     return true;
 }
 
+bool nameTooLong(const QString &device)
+{
+    // MAX_PATH, unless the name opts out of it with \\?\.
+    return device.size() >= 32767 || (device.size() >= 260 && !device.startsWith(QLatin1String("\\\\?\\")));
+}
+
 std::optional<DeviceAccess> accessOf(const QString &)
 {
     return std::nullopt;

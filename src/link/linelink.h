@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 // The serial line as a procedure talks to it, once open: SerialLink on a
 // real port (or a pseudo-terminal); anything else that can play the line.
 class LineLink : public QObject {
@@ -24,6 +26,9 @@ public:
     // Drops every received byte that nobody has read yet.
     virtual void dropInput() = 0;
     virtual QByteArray takeInput() = 0;
+    // When the oldest of the bytes takeInput() would give was read from the
+    // line (now if none is waiting).
+    virtual std::chrono::steady_clock::time_point readAt() const = 0;
 
     // Received bytes that came too soon to be an answer, for the trace.
     void noteStale(const QByteArray &bytes) { Q_EMIT staleDropped(bytes); }

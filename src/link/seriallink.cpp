@@ -41,7 +41,13 @@ OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
 
 SerialLink::SerialLink(QObject *parent) : LineLink(parent)
 {
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::bytesArrived);
+    // Qt has just read the bytes from the line: that moment, not the one at
+    // which someone gets round to them, is when they came.
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        if (!m_unreadSince)
+            m_unreadSince = std::chrono::steady_clock::now();
+        Q_EMIT bytesArrived();
+    });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
 }
 
@@ -77,6 +83,8 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
         return failure;
     };
 
+    if (DeviceFacts::nameTooLong(real))
+        return failed({OpenFailureCause::Other, real, QStringLiteral("the name is too long for this system")});
     if (QFileInfo(real).isDir())
         return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
 
@@ -130,12 +138,19 @@ bool SerialLink::write(const QByteArray &message)
 
 void SerialLink::dropInput()
 {
+    m_unreadSince.reset();
     if (m_port.isOpen())
         dropReceived(m_port);
 }
 
+std::chrono::steady_clock::time_point SerialLink::readAt() const
+{
+    return m_unreadSince.value_or(std::chrono::steady_clock::now());
+}
+
 QByteArray SerialLink::takeInput()
 {
+    m_unreadSince.reset();
     if (!m_port.isOpen())
         return {};
     QByteArray bytes = m_port.readAll();

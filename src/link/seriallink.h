@@ -40,6 +40,7 @@ public:
     void dropInput() override;
     qint64 bytesAvailable() const { return m_port.isOpen() ? m_port.bytesAvailable() : 0; }
     QByteArray takeInput() override;
+    std::chrono::steady_clock::time_point readAt() const override;
     qint32 baudRate() const override { return m_port.baudRate(); }
 
     // Waits until every queued byte has left (bounded by the line speed), then
@@ -56,4 +57,6 @@ private:
     QSerialPort m_port;
     PortHold m_hold;  // ours on the device while it is open
     bool m_lost = false;
+    // When Qt read the oldest bytes nobody has taken yet.
+    std::optional<std::chrono::steady_clock::time_point> m_unreadSince;
 };

@@ -30,8 +30,14 @@ void StopRequests::holdFromNowOn()
         return;
     struct sigaction action {};
     action.sa_handler = onSignal;
-    for (int signal : kStopSignals)
+    for (int signal : kStopSignals) {
+        // What the caller chose to ignore stays ignored: `nohup` keeps a
+        // download through a hang-up, and a shell's `cmd &` through Ctrl-C.
+        struct sigaction inherited {};
+        if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
     // A reader that went away (a pager quit, `| head`) must not kill a
     // download half way: the write fails instead, and the download goes on.
     struct sigaction ignore {};

@@ -122,18 +122,21 @@ DownloadOutcome FirmwareDownload::drive(IspSession &session)
             if (outcome)
                 return;
             switch (a.kind) {
-            case IspAction::Kind::Write:
+            case IspAction::Kind::Write: {
                 // A stop that has arrived but not been delivered yet comes first.
                 if (stopSeen())
                     return apply(session.stop(now()));
                 // Stale bytes go before the write, never after it: a quick
                 // answer to this message must not be thrown away.
                 m_link.dropInput();
+                // The moment the line is handed the bytes: taken before the
+                // call, since the display may hear them before it returns.
+                const IspSession::Time handedOver = now();
                 if (!m_link.write(a.bytes))
                     return apply(session.writeFailed(now()));
-                // The gate opens from the moment the line has the bytes.
-                apply(session.written(now()));
+                apply(session.written(handedOver));
                 break;
+            }
             case IspAction::Kind::Drain:
                 return apply(session.drained(m_link.drain() && !m_link.lineWasLost(), now()));
             case IspAction::Kind::Timer:

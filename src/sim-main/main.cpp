@@ -78,7 +78,7 @@ QString describe(const SimLogEntry &e)
     return text;
 }
 
-// The image as received is whole 184-byte blocks, the last one padded with
+// The image as received is whole blocks, the last one padded with
 // zeros; without those zeros it is what a file that does not end in zero
 // bytes held, so its hash can be compared with sha256sum of that file.
 QString describeImage(const QByteArray &image)
@@ -124,21 +124,27 @@ int usageError(const QString &why)
     return 2;
 }
 
-const QString kDescription = QStringLiteral(
-    "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
-    "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
-    "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
-    "FRAME 0..355 (data only), ATTEMPT from 1,\n"
-    "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
-    "(several bytes: it says more than asked; a delay of at most 60000 ms;\n"
-    "+then: more bytes that long after the answer; +hangup: answer, then\n"
-    "close the line); the first matching rule wins.\n"
-    "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
-    "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
-    "          data#1=0xAA+then:0xAA@50ms\n\n"
-    "At an end frame it prints the image as received (whole 184-byte blocks,\n"
-    "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
-    "Exit code 2: a usage error.");
+QString description()
+{
+    return QStringLiteral(
+        "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
+        "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
+        "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
+        "FRAME 0..%1 (data only), ATTEMPT from 1,\n"
+        "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
+        "(several bytes: it says more than asked; a delay of at most %2 ms;\n"
+        "+then: more bytes that long after the answer; +hangup: answer, then\n"
+        "close the line); the first matching rule wins.\n"
+        "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
+        "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
+        "          data#1=0xAA+then:0xAA@50ms\n\n"
+        "At an end frame it prints the image as received (whole %3-byte blocks,\n"
+        "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
+        "Exit code 2: a usage error.")
+        .arg(FaultPlan::kLastFrame)
+        .arg(FaultPlan::kMaxDelay.count())
+        .arg(DisplayWire::kBlock);
+}
 
 // What the command line asks for.
 struct Options {
@@ -150,14 +156,16 @@ struct Options {
 std::variant<Options, int> parseOptions()
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
+    parser.setApplicationDescription(description());
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Misbehave by this rule (repeatable)."),
                                    QStringLiteral("RULE"));
     const QCommandLineOption pace(QStringLiteral("pace"), QStringLiteral("Answer only after the bytes would have crossed a real line (always so; kept for old scripts)."));
-    const QCommandLineOption save(QStringLiteral("save-image"), QStringLiteral("Write the image as received (whole 184-byte blocks) here at every end frame."),
-                                  QStringLiteral("FILE"));
+    const QCommandLineOption save(
+        QStringLiteral("save-image"),
+        QStringLiteral("Write the image as received (whole %1-byte blocks) here at every end frame.").arg(DisplayWire::kBlock),
+        QStringLiteral("FILE"));
     parser.addOptions({fault, pace, save});
     // parse(), not process(): process() ends a usage error with exit code 1.
     if (!parser.parse(QCoreApplication::arguments()))

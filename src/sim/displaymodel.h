@@ -45,8 +45,10 @@ struct DisplayReply {
     };
 
     HeardMessage heard;
-    QList<Saying> says;             // in order of time
-    std::optional<Time> hangsUpAt;  // after the last of `says`, or at once when it says nothing
+    QList<Saying> says;  // in order of time
+    // When it closes the line, as a pulled cable would: when the message
+    // arrived for a plain hang-up, once its answer is out for answer-then-hang-up.
+    std::optional<Time> hangsUpAt;
 };
 
 // A customer display as a state machine, seen from its own side of the line:

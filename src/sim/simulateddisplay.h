@@ -49,10 +49,10 @@ struct SimCounters {
 // than a real one could (the message and the answer cross the line at the
 // speed the tool set, 10 bits a byte) and rebuilds the firmware image from
 // the frames it accepted; this class holds the master side (PtyEnd), says
-// what the model says when it says it, and keeps a log. It runs on a thread of its
-// own, so the code under test may block in its own event loop. Every public
-// function may be called from any thread, but hangUp() and pauseReading()
-// not from inside the observer.
+// what the model says when it says it, and keeps a log. It runs on a thread
+// of its own, so the code under test may block in its own event loop. Every
+// public function may be called from any thread, but hangUp() and
+// pauseReading() not from inside the observer.
 //
 // Its memory stays bounded however long it runs and whatever it hears: the
 // log keeps the last kLogCapacity entries, received() the last

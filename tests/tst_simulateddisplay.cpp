@@ -407,12 +407,13 @@ private Q_SLOTS:
     void endRulesAct_data()
     {
         QTest::addColumn<QString>("rule");  // empty: a healthy display
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("answer");  // all it says, however many chunks
         QTest::addColumn<bool>("hangsUp");
         QTest::newRow("healthy: no answer") << "" << QByteArray() << false;
         QTest::newRow("end=0x5A") << "end=0x5A" << hex("5A") << false;
         QTest::newRow("end=hangup") << "end=hangup" << QByteArray() << true;
         QTest::newRow("second end frame only") << "end@2=hangup" << QByteArray() << false;
+        QTest::newRow("end=0x5A, more said later") << "end=0x5A+then:0x33,0x44@50ms" << hex("5A3344") << false;
     }
 
     void endRulesAct()
@@ -440,7 +441,7 @@ private Q_SLOTS:
         if (answer.isEmpty())
             QTest::qWait(400);
         else
-            QTRY_VERIFY_WITH_TIMEOUT(link.bytesAvailable() > 0, 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(link.bytesAvailable() >= answer.size(), 2000);
         QCOMPARE(link.takeInput(), answer);
         QTRY_COMPARE_WITH_TIMEOUT(lost.count(), hangsUp ? 1 : 0, 2000);
         QCOMPARE(link.isOpen(), !hangsUp);

@@ -17,10 +17,21 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <variant>
 #include <unistd.h>
 
 namespace {
+
+// How the display numbers each parameter, in the window's caption order: baud
+// codes count down from '5', languages up from '0', code tables up from 1,
+// command sets up from 0.
+constexpr int kFirstBaudCode = '5';
+constexpr int kFirstLanguage = '0';
+constexpr int kFirstCodeTable = 1;
+constexpr int kFirstEmulation = 0;
 
 QString caption(const OptionGroup &group, int index)
 {
@@ -34,20 +45,24 @@ QString describe(const SimLogEntry &e)
     QString text = QStringLiteral("%1 ms  %2").arg(e.atMs, 8).arg(messageKindName(e.kind));
     switch (e.kind) {
     case MessageKind::ParameterPacket:
-        if (e.note.isEmpty())
+        if (e.note.isEmpty()) {
+            const DisplayParameters p = DisplayParameters::ofPacket(e.bytes);
             text += QStringLiteral(": baud %1, language %2, code %3, emulation %4")
-                        .arg(caption(OptionGroups::displayBaud(), 53 - quint8(e.bytes[2])),
-                             caption(OptionGroups::language(), quint8(e.bytes[3]) - 48),
-                             caption(OptionGroups::codeTable(), quint8(e.bytes[4]) - 1),
-                             caption(OptionGroups::emulation(), quint8(e.bytes[5])));
+                        .arg(caption(OptionGroups::displayBaud(), kFirstBaudCode - p.baudCode),
+                             caption(OptionGroups::language(), p.language - kFirstLanguage),
+                             caption(OptionGroups::codeTable(), p.codeTable - kFirstCodeTable),
+                             caption(OptionGroups::emulation(), p.emulation - kFirstEmulation));
+        }
         break;
-    case MessageKind::DataFrame:
+    case MessageKind::DataFrame: {
+        const auto byte = [&e](qsizetype at) { return int(quint8(e.bytes[at])); };
         text += QStringLiteral(" #%1 at %2..%3 attempt %4")
                     .arg(e.frame)
-                    .arg(quint8(e.bytes[1]) * 256 + quint8(e.bytes[2]))
-                    .arg(quint8(e.bytes[4]) * 256 + quint8(e.bytes[3]))
+                    .arg(byte(DisplayWire::kStartAt) * 256 + byte(DisplayWire::kStartAt + 1))
+                    .arg(byte(DisplayWire::kEndAt + 1) * 256 + byte(DisplayWire::kEndAt))
                     .arg(e.attempt);
         break;
+    }
     case MessageKind::Garbage:
         text += QStringLiteral(": %1").arg(QString::fromLatin1(e.bytes.toHex(' ')));
         if (e.byteCount > e.bytes.size())
@@ -63,7 +78,7 @@ QString describe(const SimLogEntry &e)
     return text;
 }
 
-// The image as received is whole 184-byte blocks, the last one padded with
+// The image as received is whole blocks, the last one padded with
 // zeros; without those zeros it is what a file that does not end in zero
 // bytes held, so its hash can be compared with sha256sum of that file.
 QString describeImage(const QByteArray &image)
@@ -109,41 +124,48 @@ int usageError(const QString &why)
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char *argv[])
+QString description()
 {
-    // Closed, they would be handed to the stop pipe: its first printed line would stop it.
-    if (!openStandardDescriptors())
-        return 1;
-    StopRequests::holdFromNowOn();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("custdisp-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    return QStringLiteral(
         "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
         "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
         "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
-        "FRAME 0..355 (data only), ATTEMPT from 1,\n"
+        "FRAME 0..%1 (data only), ATTEMPT from 1,\n"
         "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
-        "(several bytes: it says more than asked; a delay of at most 60000 ms;\n"
+        "(several bytes: it says more than asked; a delay of at most %2 ms;\n"
         "+then: more bytes that long after the answer; +hangup: answer, then\n"
         "close the line); the first matching rule wins.\n"
         "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
         "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
         "          data#1=0xAA+then:0xAA@50ms\n\n"
-        "At an end frame it prints the image as received (whole 184-byte blocks,\n"
+        "At an end frame it prints the image as received (whole %3-byte blocks,\n"
         "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
-        "Exit code 2: a usage error."));
+        "Exit code 2: a usage error.")
+        .arg(FaultPlan::kLastFrame)
+        .arg(FaultPlan::kMaxDelay.count())
+        .arg(DisplayWire::kBlock);
+}
+
+// What the command line asks for.
+struct Options {
+    FaultPlan plan;
+    QString imageFile;  // empty: none
+};
+
+// The options, or the exit code of a usage error (or of --help, --version).
+std::variant<Options, int> parseOptions()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Misbehave by this rule (repeatable)."),
                                    QStringLiteral("RULE"));
     const QCommandLineOption pace(QStringLiteral("pace"), QStringLiteral("Answer only after the bytes would have crossed a real line (always so; kept for old scripts)."));
-    const QCommandLineOption save(QStringLiteral("save-image"), QStringLiteral("Write the image as received (whole 184-byte blocks) here at every end frame."),
-                                  QStringLiteral("FILE"));
+    const QCommandLineOption save(
+        QStringLiteral("save-image"),
+        QStringLiteral("Write the image as received (whole %1-byte blocks) here at every end frame.").arg(DisplayWire::kBlock),
+        QStringLiteral("FILE"));
     parser.addOptions({fault, pace, save});
     // parse(), not process(): process() ends a usage error with exit code 1.
     if (!parser.parse(QCoreApplication::arguments()))
@@ -156,35 +178,34 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("unexpected argument '%1': custdisp-sim takes options only")
                               .arg(parser.positionalArguments().constFirst()));
 
-    FaultPlan plan;
+    Options options;
     for (const QString &rule : parser.values(fault)) {
         QString error;
         const std::optional<FaultRule> r = FaultPlan::parseRule(rule, &error);
         if (!r)
             return usageError(error);
-        plan.rules.append(*r);
+        options.plan.rules.append(*r);
     }
-    const QString imageFile = parser.value(save);
+    options.imageFile = parser.value(save);
     if (parser.isSet(save)) {
-        if (imageFile.isEmpty())
+        if (options.imageFile.isEmpty())
             return usageError(QStringLiteral("--save-image needs a file name"));
-        if (const std::optional<QString> why = unsaveable(imageFile))
+        if (const std::optional<QString> why = unsaveable(options.imageFile))
             return usageError(QStringLiteral("--save-image: %1").arg(*why));
     }
+    return options;
+}
 
-    // The observer is copied for every message: what it last showed lives here.
-    SimLineSettings shownLine;
-    SimulatedDisplay display;
-    if (!display.isValid()) {
-        std::fprintf(stderr, "custdisp-sim: %s\n", qPrintable(display.error()));
-        return 1;
-    }
-    display.setFaultPlan(plan);
-    display.setObserver([&display, &shownLine, imageFile](const SimLogEntry &e) {
-        // The line settings, whenever they differ from those last shown.
-        if (e.line.baud > 0 && e.line != shownLine) {
-            shownLine = e.line;
-            std::printf("line: %s\n", qPrintable(shownLine.toString()));
+// Prints every message as the display logs it, the line settings whenever
+// they change, and the image at every end frame (saved too if asked).
+std::function<void(const SimLogEntry &)> printer(const SimulatedDisplay &display, const QString &imageFile)
+{
+    // The observer is copied for every message: what it last showed is shared.
+    auto shownLine = std::make_shared<SimLineSettings>();
+    return [&display, shownLine, imageFile](const SimLogEntry &e) {
+        if (e.line.baud > 0 && e.line != *shownLine) {
+            *shownLine = e.line;
+            std::printf("line: %s\n", qPrintable(shownLine->toString()));
         }
         std::printf("%s\n", qPrintable(describe(e)));
         if (e.kind == MessageKind::EndFrame) {
@@ -196,7 +217,33 @@ int main(int argc, char *argv[])
             }
         }
         std::fflush(stdout);
-    });
+    };
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    // Closed, they would be handed to the stop pipe: its first printed line would stop it.
+    if (!openStandardDescriptors())
+        return 1;
+    StopRequests::holdFromNowOn();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("custdisp-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
+
+    const std::variant<Options, int> parsed = parseOptions();
+    if (const int *exitCode = std::get_if<int>(&parsed))
+        return *exitCode;
+    const Options &options = std::get<Options>(parsed);
+
+    SimulatedDisplay display;
+    if (!display.isValid()) {
+        std::fprintf(stderr, "custdisp-sim: %s\n", qPrintable(display.error()));
+        return 1;
+    }
+    display.setFaultPlan(options.plan);
+    display.setObserver(printer(display, options.imageFile));
 
     StopRequests stop;
     QObject::connect(&stop, &StopRequests::requested, &app, &QCoreApplication::quit);
@@ -204,3 +251,4 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     return app.exec();
 }
+

@@ -1,15 +1,11 @@
 #include "sim/displayprotocol.h"
 
+#include "sim/displaywire.h"
+
 #include <optional>
 
 namespace {
-constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
-constexpr qsizetype kPacketLength = 8;
-constexpr qsizetype kQueryLength = 4;
-constexpr qsizetype kFrameLength = 192;
-constexpr qsizetype kBlock = 184;
-const QByteArray kAccess = QByteArray::fromHex("0401848417");
+using namespace DisplayWire;
 
 quint8 xorOf(QByteArrayView bytes)
 {
@@ -35,31 +31,31 @@ ParsedMessage garbage(QByteArrayView bytes, QString problem)
 // A byte that may begin a message outside firmware mode.
 bool beginsAMessage(char c)
 {
-    return c == kStx || c == kAccess[0];
+    return c == kStx || c == kAccessCommand[0];
 }
 
 ParsedMessage parameterPacket(QByteArray bytes)
 {
     ParsedMessage m = message(MessageKind::ParameterPacket, bytes);
-    if (bytes[6] != kEtx)
-        m.problem = QStringLiteral("no end byte at offset 6");
-    else if (xorOf(bytes.first(7)) != quint8(bytes[7]))
+    if (bytes[kPacketEtxAt] != kEtx)
+        m.problem = QStringLiteral("no end byte at offset %1").arg(kPacketEtxAt);
+    else if (xorOf(bytes.first(kPacketCheckAt)) != quint8(bytes[kPacketCheckAt]))
         m.problem = QStringLiteral("check byte %1, expected %2")
-                        .arg(quint8(bytes[7]), 2, 16, QLatin1Char('0'))
-                        .arg(xorOf(bytes.first(7)), 2, 16, QLatin1Char('0'));
+                        .arg(quint8(bytes[kPacketCheckAt]), 2, 16, QLatin1Char('0'))
+                        .arg(xorOf(bytes.first(kPacketCheckAt)), 2, 16, QLatin1Char('0'));
     return m;
 }
 
 ParsedMessage dataFrame(QByteArray bytes)
 {
-    const auto at = [&](int i) { return int(quint8(bytes[i])); };
-    ParsedMessage m{MessageKind::DataFrame, bytes, {}, at(1) * 256 + at(2), at(4) * 256 + at(3),
-                    bytes.mid(5, kBlock), bytes.size()};
+    const auto at = [&](qsizetype i) { return int(quint8(bytes[i])); };
+    ParsedMessage m{MessageKind::DataFrame, bytes, {}, at(kStartAt) * 256 + at(kStartAt + 1),
+                    at(kEndAt + 1) * 256 + at(kEndAt), bytes.mid(kBlockAt, kBlock), bytes.size()};
     if (m.end != m.start + int(kBlock) - 1)
         m.problem = QStringLiteral("end address %1 for start %2").arg(m.end).arg(m.start);
-    else if (xorOf(QByteArrayView(bytes).sliced(1, 188)) != quint8(bytes[189]))
+    else if (xorOf(QByteArrayView(bytes).sliced(kStartAt, kChecksumAt - kStartAt)) != quint8(bytes[kChecksumAt]))
         m.problem = QStringLiteral("checksum mismatch");
-    else if (at(190) != 0x55 || at(191) != 0xAA)
+    else if (at(kTrailerAt) != kTrailer1 || at(kTrailerAt + 1) != kTrailer2)
         m.problem = QStringLiteral("trailer is not 55 AA");
     return m;
 }
@@ -143,9 +139,9 @@ std::optional<ParsedMessage> DisplayProtocol::next()
             return std::nullopt;
         QByteArray frame = take(kFrameLength);
         switch (frame[0]) {
-        case 0x00: return plainFrame(MessageKind::EraseFrame, frame);
-        case 0x01: return dataFrame(frame);
-        case 0x05:
+        case kEraseType: return plainFrame(MessageKind::EraseFrame, frame);
+        case kDataType: return dataFrame(frame);
+        case kEndType:
             m_firmwareMode = false;
             return plainFrame(MessageKind::EndFrame, frame);
         default:
@@ -156,25 +152,25 @@ std::optional<ParsedMessage> DisplayProtocol::next()
     if (m_buffer[0] == kStx) {
         if (m_buffer.size() < 2)
             return std::nullopt;
-        if (m_buffer[1] == 0x01) {
+        if (m_buffer[1] == kSetParameters) {
             if (m_buffer.size() < kPacketLength)
                 return std::nullopt;
             return parameterPacket(take(kPacketLength));
         }
-        if (quint8(m_buffer[1]) == 0x80) {
-            if (m_buffer.size() < kQueryLength)
+        if (m_buffer[1] == kQueryVersion) {
+            if (m_buffer.size() < kVersionQuery.size())
                 return std::nullopt;
-            QByteArray q = take(kQueryLength);
+            QByteArray q = take(kVersionQuery.size());
             return message(MessageKind::VersionQuery, q,
-                           q == QByteArray::fromHex("02800381") ? QString() : QStringLiteral("malformed version query"));
+                           q == kVersionQuery ? QString() : QStringLiteral("malformed version query"));
         }
-    } else if (m_buffer[0] == kAccess[0]) {
-        const qsizetype n = qMin(m_buffer.size(), kAccess.size());
-        if (m_buffer.first(n) == kAccess.first(n)) {
-            if (n < kAccess.size())
+    } else if (m_buffer[0] == kAccessCommand[0]) {
+        const qsizetype n = qMin(m_buffer.size(), kAccessCommand.size());
+        if (m_buffer.first(n) == kAccessCommand.first(n)) {
+            if (n < kAccessCommand.size())
                 return std::nullopt;
             m_firmwareMode = true;
-            return message(MessageKind::AccessCommand, take(kAccess.size()));
+            return message(MessageKind::AccessCommand, take(kAccessCommand.size()));
         }
     }
     // The first byte begins no message; so do the bytes after it up to the

@@ -16,21 +16,112 @@ QByteArray bytesOf(const QString &list)
     return bytes;
 }
 
-// The delay in capture `n` (none: 0 ms), or nullopt once refused as too long.
-template<typename Refuse>
-std::optional<std::chrono::milliseconds> delayOf(const QRegularExpressionMatch &m, int n, const Refuse &refuse)
+// The delay in capture `n` (none: 0 ms), or nullopt with *why set when too long.
+std::optional<std::chrono::milliseconds> delayOf(const QRegularExpressionMatch &m, int n, QString *why)
 {
     if (!m.hasCaptured(n))
         return std::chrono::milliseconds{0};
     bool ok = false;
     const qlonglong ms = m.captured(n).toLongLong(&ok);
     if (!ok || ms > FaultPlan::kMaxDelay.count()) {
-        refuse(QStringLiteral("a delay of %1 ms is over the limit of %2 ms (one minute)")
+        *why = QStringLiteral("a delay of %1 ms is over the limit of %2 ms (one minute)")
                    .arg(m.captured(n))
-                   .arg(FaultPlan::kMaxDelay.count()));
+                   .arg(FaultPlan::kMaxDelay.count());
         return std::nullopt;
     }
     return std::chrono::milliseconds(ms);
+}
+
+// Captures: 1 kind, 2 frame, 3 attempt, 4 silent|hangup, 5 bytes, 6 delay,
+// 7 bytes said later, 8 how much later, 9 +hangup.
+const QRegularExpression &ruleForm()
+{
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(access|erase|data|end)(?:#(\d+))?(?:@(\d+))?=)"
+                       R"((?:(silent|hangup)|(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)(?:\+(\d+)ms)?)"
+                       R"((?:\+then:(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)@(\d+)ms)?(\+hangup)?)$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return form;
+}
+
+MessageKind kindOf(const QString &kind)
+{
+    return kind == QLatin1String("access")  ? MessageKind::AccessCommand
+           : kind == QLatin1String("erase") ? MessageKind::EraseFrame
+           : kind == QLatin1String("data")  ? MessageKind::DataFrame
+                                            : MessageKind::EndFrame;
+}
+
+bool readFrame(const QRegularExpressionMatch &m, const QString &kind, FaultRule &rule, QString *why)
+{
+    if (!m.hasCaptured(2))
+        return true;
+    if (rule.kind != MessageKind::DataFrame) {
+        *why = QStringLiteral("only data frames have numbers; %1 would never match").arg(kind);
+        return false;
+    }
+    bool ok = false;
+    const qlonglong frame = m.captured(2).toLongLong(&ok);
+    if (!ok || frame > FaultPlan::kLastFrame) {
+        *why = QStringLiteral("data frame %1 would never match: frames count from 0 and the last is %2 "
+                              "(%3 frames of %4 bytes fill the 16-bit addresses)")
+                   .arg(m.captured(2))
+                   .arg(FaultPlan::kLastFrame)
+                   .arg(FaultPlan::kLastFrame + 1)
+                   .arg(DisplayWire::kBlock);
+        return false;
+    }
+    rule.frame = int(frame);
+    return true;
+}
+
+bool readAttempt(const QRegularExpressionMatch &m, FaultRule &rule, QString *why)
+{
+    if (!m.hasCaptured(3))
+        return true;
+    bool ok = false;
+    const int attempt = m.captured(3).toInt(&ok);
+    if (!ok) {
+        *why = QStringLiteral("attempt %1 would never match: a message is not heard that often in a row (at most %2)")
+                   .arg(m.captured(3))
+                   .arg(std::numeric_limits<int>::max());
+        return false;
+    }
+    if (attempt < 1) {
+        *why = QStringLiteral("attempt %1 would never match: attempts count from 1").arg(m.captured(3));
+        return false;
+    }
+    rule.attempt = attempt;
+    return true;
+}
+
+bool readAction(const QRegularExpressionMatch &m, FaultRule &rule, QString *why)
+{
+    const QString fixed = m.captured(4).toCaseFolded();
+    if (fixed == QLatin1String("silent")) {
+        rule.action = FaultAction::silence();
+        return true;
+    }
+    if (fixed == QLatin1String("hangup")) {
+        rule.action = FaultAction::hangUp();
+        return true;
+    }
+    // Both delays are read: a refusal of the second one is the one told.
+    const std::optional<std::chrono::milliseconds> delay = delayOf(m, 6, why);
+    const std::optional<std::chrono::milliseconds> laterAfter = delayOf(m, 8, why);
+    if (!delay || !laterAfter)
+        return false;
+    if (m.hasCaptured(7) && m.hasCaptured(9)) {
+        *why = QStringLiteral("+then would never be said: +hangup closes the line once the answer is out");
+        return false;
+    }
+    const QByteArray bytes = bytesOf(m.captured(5));
+    rule.action = m.hasCaptured(9) ? FaultAction::answerThenHangUp(quint8(bytes.front()), *delay)
+                                   : FaultAction::answer(quint8(bytes.front()), *delay);
+    rule.action.more = bytes.mid(1);
+    rule.action.later = bytesOf(m.captured(7));
+    rule.action.laterAfter = *laterAfter;
+    return true;
 }
 
 QString hexList(QByteArrayView bytes)
@@ -55,77 +146,23 @@ std::optional<FaultAction> FaultPlan::actionFor(MessageKind kind, int frame, int
 
 std::optional<FaultRule> FaultPlan::parseRule(const QString &text, QString *error)
 {
-    static const QRegularExpression form(
-        QStringLiteral(R"(^(access|erase|data|end)(?:#(\d+))?(?:@(\d+))?=)"
-                       R"((?:(silent|hangup)|(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)(?:\+(\d+)ms)?)"
-                       R"((?:\+then:(0x[0-9a-f]{1,2}(?:,0x[0-9a-f]{1,2})*)@(\d+)ms)?(\+hangup)?)$)"),
-        QRegularExpression::CaseInsensitiveOption);
     const QString rule = text.trimmed();
-    const auto refuse = [&](const QString &why) -> std::optional<FaultRule> {
-        *error = QStringLiteral("fault rule '%1': %2").arg(rule, why);
-        return std::nullopt;
-    };
-    const QRegularExpressionMatch m = form.match(rule);
+    const QRegularExpressionMatch m = ruleForm().match(rule);
     if (!m.hasMatch()) {
         *error = QStringLiteral("'%1' is not a fault rule "
                                 "(KIND[#FRAME][@ATTEMPT]=silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup])")
                      .arg(text);
         return std::nullopt;
     }
-
-    FaultRule result;
     // Folded, not lowered: the case-insensitive match lets a long s stand for
     // s, and only folding turns it back into the word that matched.
     const QString kind = m.captured(1).toCaseFolded();
-    result.kind = kind == QLatin1String("access") ? MessageKind::AccessCommand
-                  : kind == QLatin1String("erase") ? MessageKind::EraseFrame
-                  : kind == QLatin1String("data")  ? MessageKind::DataFrame
-                                                   : MessageKind::EndFrame;
-    if (m.hasCaptured(2)) {
-        if (result.kind != MessageKind::DataFrame)
-            return refuse(QStringLiteral("only data frames have numbers; %1 would never match").arg(kind));
-        bool ok = false;
-        const qlonglong frame = m.captured(2).toLongLong(&ok);
-        if (!ok || frame > kLastFrame)
-            return refuse(QStringLiteral("data frame %1 would never match: frames count from 0 and the last is %2 "
-                                         "(%3 frames of %4 bytes fill the 16-bit addresses)")
-                              .arg(m.captured(2))
-                              .arg(kLastFrame)
-                              .arg(kLastFrame + 1)
-                              .arg(kBlock));
-        result.frame = int(frame);
-    }
-    if (m.hasCaptured(3)) {
-        bool ok = false;
-        const int attempt = m.captured(3).toInt(&ok);
-        if (!ok)
-            return refuse(QStringLiteral("attempt %1 would never match: a message is not heard that often in a row "
-                                         "(at most %2)")
-                              .arg(m.captured(3))
-                              .arg(std::numeric_limits<int>::max()));
-        if (attempt < 1)
-            return refuse(QStringLiteral("attempt %1 would never match: attempts count from 1").arg(m.captured(3)));
-        result.attempt = attempt;
-    }
-
-    const QString fixed = m.captured(4).toCaseFolded();
-    if (fixed == QLatin1String("silent")) {
-        result.action = FaultAction::silence();
-    } else if (fixed == QLatin1String("hangup")) {
-        result.action = FaultAction::hangUp();
-    } else {
-        std::optional<std::chrono::milliseconds> delay = delayOf(m, 6, refuse);
-        std::optional<std::chrono::milliseconds> laterAfter = delayOf(m, 8, refuse);
-        if (!delay || !laterAfter)
-            return std::nullopt;
-        if (m.hasCaptured(7) && m.hasCaptured(9))
-            return refuse(QStringLiteral("+then would never be said: +hangup closes the line once the answer is out"));
-        const QByteArray bytes = bytesOf(m.captured(5));
-        result.action = m.hasCaptured(9) ? FaultAction::answerThenHangUp(quint8(bytes.front()), *delay)
-                                         : FaultAction::answer(quint8(bytes.front()), *delay);
-        result.action.more = bytes.mid(1);
-        result.action.later = bytesOf(m.captured(7));
-        result.action.laterAfter = *laterAfter;
+    FaultRule result;
+    result.kind = kindOf(kind);
+    QString why;
+    if (!readFrame(m, kind, result, &why) || !readAttempt(m, result, &why) || !readAction(m, result, &why)) {
+        *error = QStringLiteral("fault rule '%1': %2").arg(rule, why);
+        return std::nullopt;
     }
     return result;
 }

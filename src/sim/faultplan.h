@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/displayprotocol.h"
+#include "sim/displaywire.h"
 
 #include <QByteArray>
 #include <QList>
@@ -43,8 +44,7 @@ struct FaultRule {
 struct FaultPlan {
     // Data frames are numbered from 0; the last one whose 16-bit end address
     // still fits is 355 (start 65320, end 65503): 356 frames at most.
-    static constexpr int kBlock = 184;
-    static constexpr int kLastFrame = (0xFFFF - (kBlock - 1)) / kBlock;
+    static constexpr int kLastFrame = DisplayWire::kLastBlock;
     static constexpr std::chrono::milliseconds kMaxDelay{60'000};
 
     QList<FaultRule> rules;

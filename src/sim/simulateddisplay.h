@@ -1,7 +1,9 @@
 #pragma once
 
-#include "sim/displayprotocol.h"
+#include "sim/displaymodel.h"
+#include "sim/displaywire.h"
 #include "sim/faultplan.h"
+#include "sim/ptyend.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -18,39 +20,10 @@
 
 class QThread;
 
-// The line settings the tool gave its side of the pseudo-terminal, as the
-// display reads them from its own side.
-//
-// A Linux pty always reads back 8 data bits and no parity: its driver forces
-// them whatever the tool asks for, so on a pty those two fields cannot show a
-// tool's mistake (speed, stop bits and both kinds of flow control can).
-struct SimLineSettings {
-    int baud = 0;             // 0: not known (the tool was never seen with the line open)
-    int dataBits = 8;         // 5..8
-    char parity = 'N';        // N, E, O, M (mark) or S (space)
-    int stopBits = 1;         // 1 or 2
-    bool rtsCts = false;      // CRTSCTS: hardware flow control
-    bool xonOutput = false;   // IXON: the tool stops sending on XOFF
-    bool xoffInput = false;   // IXOFF: the tool sends XOFF when its input fills
-
-    // The settings of the display's protocol: 8 data bits, no parity, 1 stop
-    // bit, no flow control of either kind, at this speed.
-    static SimLineSettings plain(int baud) { return {baud, 8, 'N', 1, false, false, false}; }
-    // "9600,N,8,1", followed by " rts/cts", " ixon", " ixoff" where set.
-    QString toString() const;
-    bool operator==(const SimLineSettings &) const = default;
-};
-
-// One message the display heard, and what it did about it.
-struct SimLogEntry {
+// One message the display heard, what it did about it, when, and the line
+// settings it came with.
+struct SimLogEntry : HeardMessage {
     qint64 atMs = 0;  // since the display started
-    MessageKind kind = MessageKind::Garbage;
-    QByteArray bytes;              // a garbage run keeps only its first few bytes
-    qint64 byteCount = 0;          // bytes it took on the line (a garbage run: all of them)
-    QString note;                  // a problem found, or what was decoded
-    std::optional<quint8> answer;  // nullopt: it stayed silent (or answered text)
-    int frame = -1;                // data frames: index from 0
-    int attempt = 0;               // how many times in a row it heard this message
     // The line settings the message came with. They are read when the display
     // reads the bytes; if the tool had closed its side by then (its serial
     // port restores the pty's own settings on close), the settings last seen
@@ -70,24 +43,16 @@ struct SimCounters {
     qint64 of(MessageKind kind) const { return byKind[std::size_t(kind)]; }
 };
 
-// The four parameters of the last good parameter packet.
-struct DisplayParameters {
-    quint8 baudCode = 0;
-    quint8 language = 0;
-    quint8 codeTable = 0;
-    quint8 emulation = 0;
-    bool operator==(const DisplayParameters &) const = default;
-};
-
 // A customer display behind a pseudo-terminal: the tool opens devicePath()
-// like any serial port. It holds only the master side, parses every message,
-// checks it, answers per its fault plan (a healthy display by default) no
-// sooner than a real one could (the message and the answer cross the line at
-// the speed the tool set, 10 bits a byte), rebuilds the firmware image
-// from the frames it accepted, and keeps a log. It runs on a thread of its
-// own, so the code under test may block in its own event loop. Every public
-// function may be called from any thread, but hangUp() and pauseReading()
-// not from inside the observer.
+// like any serial port. Its model (DisplayModel) parses every message, checks
+// it, answers per its fault plan (a healthy display by default) no sooner
+// than a real one could (the message and the answer cross the line at the
+// speed the tool set, 10 bits a byte) and rebuilds the firmware image from
+// the frames it accepted; this class holds the master side (PtyEnd), says
+// what the model says when it says it, and keeps a log. It runs on a thread
+// of its own, so the code under test may block in its own event loop. Every
+// public function may be called from any thread, but hangUp() and
+// pauseReading() not from inside the observer.
 //
 // Its memory stays bounded however long it runs and whatever it hears: the
 // log keeps the last kLogCapacity entries, received() the last
@@ -95,8 +60,7 @@ struct DisplayParameters {
 // keep the totals.
 class SimulatedDisplay {
 public:
-    static inline const QByteArray kVersionText = QByteArrayLiteral("SIMDSP V1.00\r\n");
-    static constexpr quint8 kFrameRefused = 0x15;  // answer to a frame that fails its checks
+    static inline const QByteArray &kVersionText = DisplayWire::kVersionText;
     static constexpr int kLogCapacity = 1000;
     static constexpr qsizetype kReceivedCapacity = 64 * 1024;
     // A run of garbage is logged once the line has been quiet this long (or a
@@ -146,13 +110,10 @@ private:
     bool waitFor(const std::function<bool()> &done, int timeoutMs) const;
 
     struct Shared {
-        FaultPlan plan;
+        DisplayModel model;
         QList<SimLogEntry> log;
         SimCounters counters;
         QByteArray received;
-        std::optional<DisplayParameters> parameters;
-        QByteArray image;
-        int endFrames = 0;
         SimLineSettings line;
         std::function<void(const SimLogEntry &)> observer;
     };

@@ -2,7 +2,7 @@
 
 #include "link/target.h"
 
-#include "isp/operator.h"
+#include "app/operator.h"
 #include "link/seriallink.h"
 
 #include <QByteArray>

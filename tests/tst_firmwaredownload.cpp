@@ -1,5 +1,5 @@
 #include "settings/settings.h"
-#include "isp/firmwaredownload.h"
+#include "app/ispcommand.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "settings/portmap.h"
@@ -48,7 +48,7 @@ struct Bench {
     Settings settings;
     SerialLink link;
     RecordingOperator op{&link};
-    FirmwareDownload download;
+    IspCommand download;
 
     explicit Bench(DownloadTimings timings = quick()) : download(link, op, timings)
     {
@@ -72,7 +72,16 @@ struct Bench {
         sim.setFaultPlan(p);
     }
 
-    DownloadOutcome run() { return download.run(ports.target(settings.CommPortNumber, settings.PortSettings)); }
+    // The whole command, from the dialog to the last clean-up, as the window runs it.
+    DownloadOutcome run()
+    {
+        std::optional<DownloadOutcome> outcome;
+        QObject scope;
+        QObject::connect(&download, &IspCommand::finished, &scope, [&](DownloadOutcome o) { outcome = o; });
+        download.run(ports.target(settings.CommPortNumber, settings.PortSettings));
+        [[maybe_unused]] const bool ended = QTest::qWaitFor([&] { return outcome.has_value(); }, 60000);
+        return outcome.value_or(DownloadOutcome::Cancelled);
+    }
 
     // What the display heard, one word a message: "access", "erase", "data#0", ...
     QStringList heard(int settleMs = 50) const
@@ -425,11 +434,11 @@ private Q_SLOTS:
         QObject context;  // timers and queued calls die with the test
         const auto stop = [&] {
             if (delivery == QLatin1String("now"))
-                b.download.requestCancel();
+                b.download.stop();
             else if (delivery == QLatin1String("queued"))
-                QMetaObject::invokeMethod(&context, [&] { b.download.requestCancel(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(&context, [&] { b.download.stop(); }, Qt::QueuedConnection);
             else
-                QTimer::singleShot(delivery.toInt(), &context, [&] { b.download.requestCancel(); });
+                QTimer::singleShot(delivery.toInt(), &context, [&] { b.download.stop(); });
         };
         if (when.startsWith(QLatin1String("wait "))) {
             b.sim.setObserver([&](const SimLogEntry &e) {

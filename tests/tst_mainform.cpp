@@ -677,7 +677,7 @@ private Q_SLOTS:
 
         // The query closed the port: another program could take it now.
         SerialLink other;
-        QVERIFY(!other.open(targetAt(w.sim.devicePath(), QStringLiteral("9600,N,8,1"))));
+        QTRY_VERIFY(!other.open(targetAt(w.sim.devicePath(), QStringLiteral("9600,N,8,1"))));
     }
 
     void missingPortShowsItsMessage()
@@ -749,6 +749,7 @@ private Q_SLOTS:
         });
         poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->downloadRunning(), 20000);  // the click only starts it
 
         QCOMPARE(filter, QStringLiteral("Bin File(*.bin)"));
         QVERIFY(sawDuringWait);
@@ -809,6 +810,7 @@ private Q_SLOTS:
         });
         poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->downloadRunning(), 20000);  // the click only starts it
 
         QCOMPARE(questions, bySignal ? 0 : 1);
         QCOMPARE(w.form->isVisible(), !confirm);
@@ -869,6 +871,7 @@ private Q_SLOTS:
         });
         poll.start();
         QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->downloadRunning(), 20000);  // the click only starts it
         QVERIFY(heardWhenAsked >= 3);
         QVERIFY2(!gaveUp, "the download stood still while the question was open");
         QCOMPARE(watcher.boxes, QStringList{QStringLiteral("ISP Message|ISP Transmit OK!|0|1")});
@@ -949,6 +952,7 @@ private Q_SLOTS:
             closer.start();
         w.command(3)->setFocus();
         QTest::keyClick(w.command(3), Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->downloadRunning(), 20000);  // the click only starts it
 
         QVERIFY(!w.form->downloadRunning());
         QCOMPARE(watcher.boxes, message.isEmpty() ? QStringList{} : QStringList{QStringLiteral("ISP Message|") + message + QStringLiteral("|0|1")});

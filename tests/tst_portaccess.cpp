@@ -144,13 +144,18 @@ private Q_SLOTS:
         SimulatedDisplay sim;
         SerialLink link;
         QVERIFY(!link.open(targetAt(sim.devicePath(), QStringLiteral("9600,N,8,1"))));
+        QSignalSpy drained(&link, &LineLink::drained);
         QVERIFY(link.write(hex("02800381")));
-        QVERIFY(link.drain());
+        link.startDrain();
+        QTRY_COMPARE(drained.size(), 1);
+        QCOMPARE(drained.takeFirst().at(0).toBool(), true);
         QVERIFY(!link.lineWasLost());
         sim.hangUp();
         QVERIFY(!link.write(hex("02800381")));
         QVERIFY(link.lineWasLost());
-        QVERIFY(!link.drain());
+        link.startDrain();
+        QTRY_COMPARE(drained.size(), 1);
+        QCOMPARE(drained.takeFirst().at(0).toBool(), false);
         QVERIFY(!link.isOpen());
 
         SimulatedDisplay other;

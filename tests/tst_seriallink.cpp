@@ -221,6 +221,7 @@ private Q_SLOTS:
         // forgot to drain would lose nothing. With the buffer full and the
         // display not reading, the query waits in QSerialPort's own buffer,
         // which its close() throws away unless the link drains it first.
+        // The close then waits, and nothing else does meanwhile.
         SimulatedDisplay sim;
         sim.pauseReading(400ms);
         SerialLink link;
@@ -234,7 +235,10 @@ private Q_SLOTS:
         // The display has read nothing yet: the line was full when the link
         // pushed the query, so the query is still in the port's own buffer.
         QCOMPARE(sim.counters().bytesReceived, 0);
-        link.close();
+        QSignalSpy closed(&link, &SerialLink::closed);
+        link.closeWhenDrained();
+        QVERIFY(link.isOpen());
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 5000);
         QVERIFY(!link.isOpen());
         QVERIFY2(sim.waitForBytes(filler.filled() + 4, 5000), "the query was lost in the close");
         QTRY_COMPARE(sim.counters().of(MessageKind::VersionQuery), 1);

@@ -146,7 +146,7 @@ QList<QRect> column(int left, const QList<int> &tops, int width, int height)
 }  // namespace
 
 MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
-    : QWidget(parent), m_ports(std::move(ports)), m_download(m_link, *this, timings)
+    : QWidget(parent), m_ports(std::move(ports)), m_isp(m_link, *this, timings)
 {
     initResources();
     static const bool separatorsInstalled = [] {
@@ -159,6 +159,11 @@ MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
     setFixedSize(px(10335), px(7305));
     buildLayout();
+    // A close asked for during a download happens once the port is let go.
+    connect(&m_isp, &IspCommand::finished, this, [this] {
+        if (m_closeAfterDownload)
+            close();
+    });
 }
 
 QButtonGroup *MainForm::addGroup(const OptionGroup &group, QGroupBox *frame, const QList<QRect> &places)
@@ -314,22 +319,17 @@ void MainForm::getFirmwareVersion()
 
 void MainForm::downloadFirmware()
 {
-    if (m_download.isRunning())
-        return;
-    m_download.run(target());
-    if (m_closeAfterDownload)
-        close();
+    m_isp.run(target());
 }
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
-    if (!m_download.isRunning()) {
+    if (!m_isp.isRunning()) {
         m_link.close();
         event->accept();
         return;
     }
-    // Closing inside the download's wait would end every later event loop at
-    // once; stop the download first and close once it has returned.
+    // The port must be let go in order: stop the download, and close on its end.
     event->ignore();
     if (m_closeAfterDownload || (m_closeQuestion && m_closeQuestion->isVisible()))
         return;
@@ -344,9 +344,9 @@ void MainForm::closeEvent(QCloseEvent *event)
         m_closeQuestion->setDefaultButton(QMessageBox::No);
         widenForTitle(*m_closeQuestion);
         connect(m_closeQuestion, &QMessageBox::finished, this, [this](int answer) {
-            if (answer == QMessageBox::Yes && m_download.isRunning()) {
+            if (answer == QMessageBox::Yes && m_isp.isRunning()) {
                 m_closeAfterDownload = true;
-                m_download.requestCancel();
+                m_isp.stop();
             }
         });
     }
@@ -356,7 +356,7 @@ void MainForm::closeEvent(QCloseEvent *event)
 void MainForm::stopRequested()
 {
     m_closeAfterDownload = true;
-    m_download.requestCancel();
+    m_isp.stop();
     // Nobody is there to answer: a file dialog, a message or the close
     // question would keep the program, and the port, for ever.
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -367,7 +367,7 @@ void MainForm::stopRequested()
         else if (qobject_cast<QMenu *>(w))
             w->close();
     }
-    if (!m_download.isRunning())
+    if (!m_isp.isRunning())
         close();
 }
 

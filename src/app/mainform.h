@@ -1,8 +1,8 @@
 #pragma once
 
 #include "settings/settings.h"
-#include "isp/firmwaredownload.h"
-#include "isp/operator.h"
+#include "app/ispcommand.h"
+#include "app/operator.h"
 #include "settings/portmap.h"
 #include "link/seriallink.h"
 
@@ -28,7 +28,7 @@ public:
     const PortMap &ports() const { return m_ports; }
     // Picks the device behind each "Com N" (its context menu).
     PortChooser &portChooser() { return *m_portChooser; }
-    bool downloadRunning() const { return m_download.isRunning(); }
+    bool downloadRunning() const { return m_isp.isRunning(); }
 
     // A request to end the program (SIGTERM, a hang-up, Ctrl-C): taken as a
     // confirmed close. A download stops, whatever dialog is up is answered
@@ -57,8 +57,8 @@ private:
     Settings m_settings;
     PortMap m_ports;
     SerialLink m_link;
-    FirmwareDownload m_download;
-    bool m_closeAfterDownload = false;
+    IspCommand m_isp;
+    bool m_closeAfterDownload = false;  // asked while a download goes on: on its end
     QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on
 
     PortChooser *m_portChooser = nullptr;

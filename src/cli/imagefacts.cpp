@@ -2,7 +2,6 @@
 
 #include "isp/downloadoutcome.h"
 #include "cli/portresult.h"
-#include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 

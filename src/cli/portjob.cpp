@@ -1,48 +1,29 @@
 #include "cli/portjob.h"
 
-#include "isp/downloadoutcome.h"
 #include "commands/displaycommands.h"
+#include "commands/messagesink.h"
+#include "isp/downloadoutcome.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
-#include "isp/operator.h"
 #include "link/devicefacts.h"
 #include "link/portcatalog.h"
 #include "link/seriallink.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
 
-// The download's operator for one of several ports: progress goes to the
-// main thread as signals, the message is kept for the summary.
-class JobOperator : public Operator {
+namespace {
+
+// The one message a port's opening can show, kept for the summary.
+class KeptMessage : public MessageSink {
 public:
-    explicit JobOperator(PortJob &job) : m_job(job) {}
-
     void showMessage(const QString &text, const QString &) override { message = text; }
-    std::optional<ImagePath> chooseFirmwareFile() override { return std::nullopt; }
-    void setProgressMaximum(int maximum) override
-    {
-        m_maximum = maximum;
-        Q_EMIT m_job.progress(m_value, m_maximum);
-    }
-    void setProgressValue(int value) override
-    {
-        m_value = value;
-        Q_EMIT m_job.progress(m_value, m_maximum);
-    }
-    void setCommandsEnabled(bool) override {}
-
     QString message;
-
-private:
-    PortJob &m_job;
-    int m_value = 0;
-    int m_maximum = 0;
 };
 
+}  // namespace
 
 PortJob::PortJob(CliCommand command, Target target, std::array<quint8, 8> packet,
                  std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort)
@@ -56,25 +37,39 @@ PortJob::~PortJob() = default;
 void PortJob::cancel()
 {
     m_cancelled = true;
-    // The download's wait runs in this job's thread: reach it there.
+    // The download lives on this job's thread: reach it there.
     QMetaObject::invokeMethod(this, [this] {
         if (m_download)
-            m_download->requestCancel();
+            m_download->stop();
     }, Qt::QueuedConnection);
 }
 
 void PortJob::run()
 {
-    QElapsedTimer clock;
-    clock.start();
-    SerialLink link;
+    m_clock.start();
+    m_link = std::make_unique<SerialLink>();
     if (m_trace)
-        traceTo(link);
-    JobOperator op(*this);
-    PortResult result = m_command == CliCommand::Isp ? download(link, op) : sendPacket(link, op);
+        traceTo(*m_link);
+    if (m_cancelled) {
+        PortResult result;
+        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
+        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
+        if (m_command == CliCommand::Isp)
+            result.frames = m_image->frameCount();
+        return end(result);
+    }
+    if (m_command == CliCommand::Isp)
+        download();
+    else
+        sendPacket();
+}
+
+void PortJob::end(PortResult result)
+{
+    m_link->close();
     result.port = m_target.label;
     result.device = DeviceFacts::realDevicePath(m_target.device);
-    result.seconds = double(clock.elapsed()) / 1000.0;
+    result.seconds = double(m_clock.elapsed()) / 1000.0;
     Q_EMIT finished(result);
 }
 
@@ -100,49 +95,63 @@ void PortJob::traceTo(SerialLink &link) const
     connect(&link, &SerialLink::lineLost, &link, [print](const QString &why) { print(QStringLiteral("line lost: ") + why); });
 }
 
-PortResult PortJob::download(SerialLink &link, JobOperator &op)
+void PortJob::download()
 {
-    PortResult result;
-    result.frames = m_image->frameCount();
-    DownloadOutcome outcome = DownloadOutcome::Cancelled;
-    if (!m_cancelled) {
-        FirmwareDownload procedure(link, op);
-        m_download = &procedure;
-        outcome = procedure.send(*m_image, m_target);
-        m_download = nullptr;
-        result.framesSent = procedure.framesSent();
-        result.retries = procedure.retries();
-        if (procedure.openFailure())
-            result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
-        else
-            result.cause = procedure.answerCause();
-    }
-    result.outcome = outcomeWord(outcome);
-    result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);
-    result.exitCode = ExitCode::of(outcome);
-    return result;
-}
-
-PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)
-{
-    PortResult result;
-    if (m_cancelled) {
-        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
-        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
-        return result;
-    }
-    const std::optional<OpenFailure> failure = m_command == CliCommand::Params
-                                                   ? sendParameterPacket(m_target, m_packet, link, op)
-                                                   : sendVersionQuery(m_target, link, op);
-    link.close();
-    if (failure) {
+    const int frames = m_image->frameCount();
+    Q_EMIT progress(0, frames);
+    KeptMessage kept;
+    if (const std::optional<OpenFailure> failure = openCommandPort(m_target, *m_link, kept)) {
+        PortResult result;
+        result.frames = frames;
         result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
-        result.message = op.message;
+        result.message = kept.message;
         result.cause = failure->causeLine(PortCatalog::system().deviceList());
         result.exitCode = ExitCode::of(DownloadOutcome::PortUnavailable);
-    } else {
-        result.outcome = outcomeWord(DownloadOutcome::Completed);
-        result.exitCode = ExitCode::kSuccess;
+        return end(result);
     }
-    return result;
+    m_download = std::make_unique<FirmwareDownload>(*m_link);
+    connect(m_download.get(), &FirmwareDownload::progress, this, &PortJob::progress);
+    connect(m_download.get(), &FirmwareDownload::finished, this, [this, frames](DownloadOutcome outcome) {
+        PortResult result;
+        result.frames = frames;
+        result.framesSent = m_download->framesSent();
+        result.retries = m_download->retries();
+        result.cause = m_download->answerCause();
+        result.outcome = outcomeWord(outcome);
+        result.message = downloadMessage(outcome);
+        result.exitCode = ExitCode::of(outcome);
+        end(result);
+    });
+    // A stop that came while the port opened: not a byte goes out.
+    if (m_cancelled) {
+        PortResult result;
+        result.frames = frames;
+        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
+        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
+        return end(result);
+    }
+    m_download->start(m_image->bytes);
+}
+
+void PortJob::sendPacket()
+{
+    KeptMessage kept;
+    const std::optional<OpenFailure> failure = m_command == CliCommand::Params
+                                                   ? sendParameterPacket(m_target, m_packet, *m_link, kept)
+                                                   : sendVersionQuery(m_target, *m_link, kept);
+    PortResult result;
+    if (failure) {
+        result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
+        result.message = kept.message;
+        result.cause = failure->causeLine(PortCatalog::system().deviceList());
+        result.exitCode = ExitCode::of(DownloadOutcome::PortUnavailable);
+        return end(result);
+    }
+    result.outcome = outcomeWord(DownloadOutcome::Completed);
+    result.exitCode = ExitCode::kSuccess;
+    // The packet must reach the line before the port closes (the version
+    // query closes it so by itself).
+    connect(m_link.get(), &SerialLink::drained, this, [this, result] { end(result); }, Qt::SingleShotConnection);
+    if (m_command == CliCommand::Params)
+        m_link->startDrain();
 }

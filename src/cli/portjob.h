@@ -4,6 +4,7 @@
 #include "cli/clirequest.h"
 #include "link/target.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <array>
@@ -11,11 +12,12 @@
 #include <memory>
 
 class FirmwareDownload;
+class SerialLink;
 struct FirmwareImage;
 
-// One port's command on a thread of its own: its own link, reply wait and
-// event loop, so one display's silence never delays another's frame. The
-// very procedures the window runs; only the operator differs.
+// One port's command: its own link and download, driven by the events of the
+// thread it lives on. The very procedures the window runs; only what is told
+// to the operator differs.
 class PortJob : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +33,8 @@ public:
     void cancel();
 
 public Q_SLOTS:
-    // Runs the command; call it on the job's own thread.
+    // Starts the command; call it on the job's own thread, whose event loop
+    // then carries it to its end: finished() follows.
     void run();
 
 Q_SIGNALS:
@@ -39,10 +42,10 @@ Q_SIGNALS:
     void finished(const PortResult &result);
 
 private:
-    friend class JobOperator;
-    PortResult sendPacket(class SerialLink &link, class JobOperator &op);
-    PortResult download(class SerialLink &link, class JobOperator &op);
-    void traceTo(class SerialLink &link) const;
+    void download();
+    void sendPacket();
+    void traceTo(SerialLink &link) const;
+    void end(PortResult result);
 
     CliCommand m_command;
     Target m_target;
@@ -51,5 +54,8 @@ private:
     bool m_trace;
     bool m_namePort;
     std::atomic<bool> m_cancelled{false};
-    FirmwareDownload *m_download = nullptr;  // only touched on the job's thread
+    // Made on the job's own thread, in run().
+    std::unique_ptr<SerialLink> m_link;
+    std::unique_ptr<FirmwareDownload> m_download;
+    QElapsedTimer m_clock;
 };

@@ -43,7 +43,7 @@ std::optional<OpenFailure> sendVersionQuery(const Target &target, SerialLink &li
     if (auto failure = openCommandPort(target, link, sink))
         return failure;
     [[maybe_unused]] const bool written = link.write(DisplayPacket::bytes(DisplayPacket::versionQuery()));
-    // Drains before closing, so the four bytes reach the line.
-    link.close();
+    // Closed once the four bytes have left: a close at once would drop them.
+    link.closeWhenDrained();
     return std::nullopt;
 }

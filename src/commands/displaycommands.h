@@ -38,5 +38,6 @@ QByteArray bytes(const std::array<quint8, N> &a)
 std::optional<OpenFailure> sendParameterPacket(const Target &target, const std::array<quint8, 8> &packet,
                                                SerialLink &link, MessageSink &sink);
 
-// Get Fireware Version: sends the query and closes the port; no answer is read.
+// Get Fireware Version: sends the query and closes the port once the query
+// has left (the link's closed() tells when); no answer is read.
 std::optional<OpenFailure> sendVersionQuery(const Target &target, SerialLink &link, MessageSink &sink);

@@ -1,194 +1,116 @@
 #include "isp/firmwaredownload.h"
 
-#include "commands/displaycommands.h"
-#include "isp/firmwareimage.h"
-#include "isp/ispframes.h"
-#include "isp/operator.h"
-#include "link/seriallink.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QScopeGuard>
-#include <QScopedValueRollback>
-#include <QTimer>
+#include "link/linelink.h"
 
 #include <algorithm>
-#include <functional>
 
-#include <optional>
-#include <utility>
-
-DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict)
+FirmwareDownload::FirmwareDownload(LineLink &link, DownloadTimings timings, QObject *parent)
+    : QObject(parent), m_link(link), m_timings(timings)
 {
-    switch (verdict) {
-    case FirmwareImage::Verdict::Empty: return DownloadOutcome::ImageEmpty;
-    case FirmwareImage::Verdict::TooLarge: return DownloadOutcome::ImageTooLarge;
-    case FirmwareImage::Verdict::Unreadable:
-    case FirmwareImage::Verdict::Ready:  // not a refusal: never asked
-        break;
-    }
-    return DownloadOutcome::FileUnreadable;
+    m_timer.setSingleShot(true);
+    // The coarse default fires up to 5% early: a 3000 ms limit must be 3000 ms.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &FirmwareDownload::onTimer);
+    connect(&m_link, &LineLink::bytesArrived, this, &FirmwareDownload::deliverInput);
+    connect(&m_link, &LineLink::lineLost, this, [this] {
+        if (m_running)
+            apply(m_session->lineLost(now()));
+    });
+    connect(&m_link, &LineLink::drained, this, [this](bool whole) {
+        if (m_running)
+            apply(m_session->drained(whole && !m_link.lineWasLost(), now()));
+    });
 }
 
-FirmwareDownload::FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings)
-    : m_link(link), m_operator(op), m_timings(timings)
+IspSession::Time FirmwareDownload::now() const
 {
+    return std::chrono::duration_cast<IspSession::Time>(std::chrono::steady_clock::now() - m_zero);
 }
 
-void FirmwareDownload::requestCancel()
+void FirmwareDownload::start(const QByteArray &image)
 {
-    if (!m_running)
+    Q_ASSERT(!m_running);
+    if (m_running)
         return;
-    m_cancelRequested = true;
-    if (m_stop)
-        m_stop();
+    m_zero = std::chrono::steady_clock::now();
+    m_session.emplace(image, m_link.baudRate(), m_timings);
+    m_running = true;
+    apply(m_session->start(now()));
 }
 
-DownloadOutcome FirmwareDownload::run(const Target &target)
+void FirmwareDownload::stop()
 {
-    const QScopedValueRollback running(m_running, true);
-    m_cancelRequested = false;
-    const std::optional<ImagePath> path = m_operator.chooseFirmwareFile();
-    if (!path)
-        return DownloadOutcome::DialogCancelled;
-
-    // Refused images never reach the port: an empty one would have the
-    // display erased for nothing, an oversized one would overwrite its start.
-    const FirmwareImage image = FirmwareImage::read(*path);
-    if (image.verdict != FirmwareImage::Verdict::Ready) {
-        m_operator.showMessage(image.refusal(), kTitle);
-        return outcomeOfRefusal(image.verdict);
-    }
-    return send(image, target);
-}
-
-DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Target &target)
-{
-    Q_ASSERT(image.verdict == FirmwareImage::Verdict::Ready);
-    const QScopedValueRollback running(m_running, true);
-    m_framesWritten = 0;
-    m_framesSent = 0;
-    m_mixedAnswer.clear();
-    m_openFailure.reset();
-
-    const int frameCount = image.frameCount();
-    m_operator.imageAccepted(image.bytes.size());
-    m_operator.setProgressValue(0);
-    m_operator.setProgressMaximum(frameCount);
-
-    m_openFailure = openCommandPort(target, m_link, m_operator);
-    if (m_openFailure)
-        return DownloadOutcome::PortUnavailable;
-
-    m_operator.setCommandsEnabled(false);
-    IspSession session(image.bytes, m_link.baudRate(), m_timings);
-    const DownloadOutcome outcome = drive(session);
-
-    // Every way out after the buttons went grey: message, port, buttons, bar.
-    if (const QString message = downloadMessage(outcome); !message.isEmpty())
-        m_operator.showMessage(message, kTitle);
-    m_link.close();
-    m_operator.setCommandsEnabled(true);
-    if (outcomeRow(outcome).clearsProgress)
-        m_operator.setProgressValue(0);
-    return outcome;
+    if (m_running)
+        apply(m_session->stop(now()));
 }
 
 QString FirmwareDownload::answerCause() const
 {
-    if (m_mixedAnswer.isEmpty())
+    const QByteArray mixed = m_session ? m_session->mixedAnswer() : QByteArray();
+    if (mixed.isEmpty())
         return {};
-    return QStringLiteral("cause: the display answered ") + QString::fromLatin1(m_mixedAnswer.toHex(' '));
+    return QStringLiteral("cause: the display answered ") + QString::fromLatin1(mixed.toHex(' '));
 }
 
-// The session decides; this only carries its actions to the line, the bar
-// and the clock, and the line's events back to it, inside a local event loop
-// so the window stays live.
-DownloadOutcome FirmwareDownload::drive(IspSession &session)
+void FirmwareDownload::apply(const IspActions &actions)
 {
     using namespace std::chrono;
-    const auto zero = steady_clock::now();
-    const auto since = [zero](steady_clock::time_point t) { return duration_cast<IspSession::Time>(t - zero); };
-    const auto now = [&] { return since(steady_clock::now()); };
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    // The coarse default fires up to 5% early: a 3000 ms limit must be 3000 ms.
-    timer.setTimerType(Qt::PreciseTimer);
-    std::optional<DownloadOutcome> outcome;
-
-    std::function<void(IspActions)> apply = [&](IspActions actions) {
-        for (const IspAction &a : actions) {
-            if (outcome)
-                return;
-            switch (a.kind) {
-            case IspAction::Kind::Write: {
-                // A stop that has arrived but not been delivered yet comes first.
-                if (stopSeen())
-                    return apply(session.stop(now()));
-                // Stale bytes go before the write, never after it: a quick
-                // answer to this message must not be thrown away.
-                m_link.dropInput();
-                // The moment the line is handed the bytes: taken before the
-                // call, since the display may hear them before it returns.
-                const IspSession::Time handedOver = now();
-                if (!m_link.write(a.bytes))
-                    return apply(session.writeFailed(now()));
-                apply(session.written(handedOver));
-                break;
-            }
-            case IspAction::Kind::Drain:
-                return apply(session.drained(m_link.drain() && !m_link.lineWasLost(), now()));
-            case IspAction::Kind::Timer:
-                timer.start(std::max(ceil<milliseconds>(a.at - now()), milliseconds(0)));
-                break;
-            case IspAction::Kind::Progress:
-                m_operator.setProgressValue(a.value);
-                break;
-            case IspAction::Kind::Stale:
-                m_link.noteStale(a.bytes);
-                break;
-            case IspAction::Kind::Finish:
-                outcome = a.outcome;
-                loop.quit();
-                return;
-            }
+    for (const IspAction &a : actions) {
+        if (!m_running)
+            return;
+        switch (a.kind) {
+        case IspAction::Kind::Write:
+            write(a.bytes);
+            break;
+        case IspAction::Kind::Drain:
+            m_link.startDrain();
+            break;
+        case IspAction::Kind::Timer:
+            m_timer.start(std::max(ceil<milliseconds>(a.at - now()), milliseconds(0)));
+            break;
+        case IspAction::Kind::Progress:
+            Q_EMIT progress(a.value, m_session->frameCount());
+            break;
+        case IspAction::Kind::Stale:
+            m_link.noteStale(a.bytes);
+            break;
+        case IspAction::Kind::Finish:
+            m_running = false;
+            m_timer.stop();
+            Q_EMIT finished(a.outcome);
+            return;
         }
-    };
-
-    QObject scope;
-    // Bytes go in with the time they were read, never the time they are handled.
-    const auto deliverInput = [&] {
-        const steady_clock::time_point readAt = m_link.readAt();
-        if (const QByteArray bytes = m_link.takeInput(); !bytes.isEmpty())
-            apply(session.bytesReceived(bytes, since(readAt)));
-    };
-    // What has come in is heard before the timer decides: a byte in a pause
-    // must not be dropped by the write the pause ends with.
-    QObject::connect(&timer, &QTimer::timeout, &scope, [&] {
-        deliverInput();
-        if (!outcome)
-            apply(session.timerEnded(now()));
-    });
-    QObject::connect(&m_link, &LineLink::bytesArrived, &scope, deliverInput);
-    QObject::connect(&m_link, &LineLink::lineLost, &scope, [&] { apply(session.lineLost(now())); });
-    m_stop = [&] { apply(session.stop(now())); };
-    const auto cleanup = qScopeGuard([this] { m_stop = nullptr; });
-
-    apply(session.start(now()));
-    if (!outcome)
-        loop.exec();
-    m_framesWritten = session.framesWritten();
-    m_framesSent = session.framesSent();
-    m_mixedAnswer = session.mixedAnswer();
-    return outcome.value_or(DownloadOutcome::Cancelled);
+    }
 }
 
-// A stop that has arrived but not yet been delivered (a signal's byte in its
-// pipe, a request queued from another thread) is taken in here, so that the
-// write about to follow never goes out after it.
-bool FirmwareDownload::stopSeen()
+void FirmwareDownload::write(const QByteArray &bytes)
 {
-    QCoreApplication::processEvents();
-    return m_cancelRequested;
+    // Stale bytes go before the write, never after it: a quick answer to
+    // this message must not be thrown away.
+    m_link.dropInput();
+    // The moment the line is handed the bytes: taken before the call, since
+    // the display may hear them before it returns.
+    const IspSession::Time handedOver = now();
+    if (!m_link.write(bytes))
+        return apply(m_session->writeFailed(now()));
+    apply(m_session->written(handedOver));
+}
+
+// Bytes go in with the time they were read, never the time they are handled.
+void FirmwareDownload::deliverInput()
+{
+    if (!m_running)
+        return;
+    const auto readAt = m_link.readAt();
+    if (const QByteArray bytes = m_link.takeInput(); !bytes.isEmpty())
+        apply(m_session->bytesReceived(bytes, std::chrono::duration_cast<IspSession::Time>(readAt - m_zero)));
+}
+
+// What has come in is heard before the timer decides: a byte in a pause must
+// not be dropped by the write the pause ends with.
+void FirmwareDownload::onTimer()
+{
+    deliverInput();
+    if (m_running)
+        apply(m_session->timerEnded(now()));
 }

@@ -1,67 +1,62 @@
 #pragma once
 
 #include "isp/downloadoutcome.h"
-#include "isp/firmwareimage.h"
 #include "isp/ispsession.h"
-#include "link/seriallink.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
-#include <functional>
 #include <optional>
 
-class Operator;
+class LineLink;
 
-// How a download ends for an image refused before any port is touched.
-DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict);
-
-// The download into the display, one procedure from the file dialog to the
-// last clean-up, against the serial link and the operator.
-class FirmwareDownload {
+// Carries one download's session over an open line: the session's actions to
+// the line, the timer and the progress, and the line's events back to it.
+// It reacts to events on the loop that is already running and never waits
+// itself; finished() tells the end. The line stays open: closing it is the
+// caller's, after it has told the operator.
+class FirmwareDownload : public QObject {
+    Q_OBJECT
 public:
-    static inline const QString kTitle = QStringLiteral("ISP Message");
+    explicit FirmwareDownload(LineLink &link, DownloadTimings timings = {}, QObject *parent = nullptr);
 
-    FirmwareDownload(SerialLink &link, Operator &op, DownloadTimings timings = {});
-
-    // Runs the whole download, from asking the operator for the file; the
-    // port is closed and the buttons are enabled again on every way out.
-    DownloadOutcome run(const Target &target);
-    // The same from an image already read and accepted (Ready), for several
-    // displays fed from one read.
-    DownloadOutcome send(const FirmwareImage &image, const Target &target);
-
-    // Stops a running download at its next step; nothing more is sent and no
-    // success is reported. Safe to call from inside a reply wait.
-    void requestCancel();
+    // Sends `image` (read and accepted already) over the open line. Returns
+    // at once; progress() and finished() follow.
+    void start(const QByteArray &image);
+    // An event like any other, judged by the session: nothing more is
+    // written, unless the end frame is on its way already.
+    void stop();
     bool isRunning() const { return m_running; }
 
-    // Data frames written whole to the line so far in this run, counting
+    // Data frames written whole to the line in the last run, counting
     // repeats; a write the line did not take counts for nothing.
-    int framesWritten() const { return m_framesWritten; }
+    int framesWritten() const { return m_session ? m_session->framesWritten() : 0; }
     // Distinct data frames written whole, and how many times one went out again.
-    int framesSent() const { return m_framesSent; }
-    int retries() const { return m_framesWritten - m_framesSent; }
-    // Why the display's answer failed the download where one byte of it
-    // contradicted another ("cause: the display answered 07 15"); empty
-    // otherwise.
+    int framesSent() const { return m_session ? m_session->framesSent() : 0; }
+    int retries() const { return m_session ? m_session->retries() : 0; }
+    // Where the display's answer that failed the download held different
+    // bytes: "cause: the display answered 07 15"; empty otherwise.
     QString answerCause() const;
-    // Why the port could not be opened, after a PortUnavailable outcome.
-    const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
+
+Q_SIGNALS:
+    // How many data frames the display has accepted, out of frameCount.
+    void progress(int accepted, int frameCount);
+    void finished(DownloadOutcome outcome);
 
 private:
-    DownloadOutcome drive(IspSession &session);
-    bool stopSeen();
+    IspSession::Time now() const;
+    void apply(const IspActions &actions);
+    void write(const QByteArray &bytes);
+    void deliverInput();
+    void onTimer();
 
-    SerialLink &m_link;
-    Operator &m_operator;
+    LineLink &m_link;
     DownloadTimings m_timings;
-    std::function<void()> m_stop;  // while a session runs
+    std::optional<IspSession> m_session;
+    QTimer m_timer;
+    std::chrono::steady_clock::time_point m_zero;
     bool m_running = false;
-    bool m_cancelRequested = false;
-    int m_framesWritten = 0;
-    int m_framesSent = 0;
-    QByteArray m_mixedAnswer;
-    std::optional<OpenFailure> m_openFailure;
 };

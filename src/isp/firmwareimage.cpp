@@ -49,3 +49,15 @@ QString fileUnreadableText(const QString &name)
 {
     return QStringLiteral("Cann't Open File '") + name + QStringLiteral("'!");
 }
+
+DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict)
+{
+    switch (verdict) {
+    case FirmwareImage::Verdict::Empty: return DownloadOutcome::ImageEmpty;
+    case FirmwareImage::Verdict::TooLarge: return DownloadOutcome::ImageTooLarge;
+    case FirmwareImage::Verdict::Unreadable:
+    case FirmwareImage::Verdict::Ready:  // not a refusal: never asked
+        break;
+    }
+    return DownloadOutcome::FileUnreadable;
+}

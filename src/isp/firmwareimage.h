@@ -1,5 +1,7 @@
 #pragma once
 
+#include "isp/downloadoutcome.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,6 +30,9 @@ struct FirmwareImage {
     // What the operator is told when the image is refused; empty when Ready.
     QString refusal() const;
 };
+
+// How a download ends for an image refused before any port is touched.
+DownloadOutcome outcomeOfRefusal(FirmwareImage::Verdict verdict);
 
 // "Cann't Open File 'x.bin'!"
 QString fileUnreadableText(const QString &name);

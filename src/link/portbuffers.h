@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QtGlobal>
+
 class QSerialPort;
 
 // What the driver holds for an open port, one implementation per platform.
 
-// Blocks until the bytes the driver holds have left the line; call it once
-// Qt's own queue is empty. False if the device refuses (unplugged, hung up).
-bool drainToWire(QSerialPort &port);
+// How many written bytes the driver still holds, not yet on the line; -1 if
+// the device will not say (unplugged, hung up). Never blocks.
+qint64 unsentInDriver(QSerialPort &port);
 
 // Drops what was received and not yet read, without disturbing a read of
 // Qt's that is under way.

@@ -4,18 +4,16 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
-bool drainToWire(QSerialPort &port)
+qint64 unsentInDriver(QSerialPort &port)
 {
     const int fd = int(port.handle());
-    if (fd < 0)
-        return false;
-    int result = 0;
-    do {
-        result = ::tcdrain(fd);  // a signal (Ctrl-C) interrupts it: wait on
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    int queued = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return -1;
+    return queued;
 }
 
 // On Unix Qt flushes the kernel's queues (tcflush) and its own buffer; no

@@ -9,10 +9,14 @@
 // Qt reports as ResourceError, and the link would take that for a pulled
 // cable at a random frame. Here only the drivers' queues are cleared.
 
-bool drainToWire(QSerialPort &port)
+qint64 unsentInDriver(QSerialPort &port)
 {
     const HANDLE handle = port.handle();
-    return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::FlushFileBuffers(handle) != 0;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !::ClearCommError(handle, &errors, &status))
+        return -1;
+    return qint64(status.cbOutQue);
 }
 
 void dropReceived(QSerialPort &port)

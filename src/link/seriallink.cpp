@@ -2,11 +2,13 @@
 
 #include "link/devicefacts.h"
 #include "link/linesettings.h"
+#include "link/linetiming.h"
 #include "link/portbuffers.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QScopeGuard>
+
+#include <algorithm>
 #include <QTimer>
 
 namespace {
@@ -41,6 +43,18 @@ OpenFailure failureOf(QSerialPort::SerialPortError error, const QString &device)
 
 SerialLink::SerialLink(QObject *parent) : LineLink(parent)
 {
+    m_drainCheck.setSingleShot(true);
+    m_drainCheck.setTimerType(Qt::PreciseTimer);
+    connect(&m_drainCheck, &QTimer::timeout, this, &SerialLink::checkDrained);
+    // A close asked for after the last message happens here, whoever else
+    // listens for the end of the drain.
+    connect(this, &LineLink::drained, this, [this] {
+        if (!m_closeWhenDrained)
+            return;
+        m_closeWhenDrained = false;
+        close();
+        Q_EMIT closed();
+    });
     // Qt has just read the bytes from the line: that moment, not the one at
     // which someone gets round to them, is when they came.
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
@@ -159,47 +173,61 @@ QByteArray SerialLink::takeInput()
     return bytes;
 }
 
-bool SerialLink::drain()
+namespace {
+// How long a drain may take beyond the wire time of what is queued: the
+// driver's own buffering and the event loop's delays, never a hang.
+constexpr std::chrono::milliseconds kDrainMargin{1000};
+// How often a drain looks again once the wire time has passed.
+constexpr std::chrono::milliseconds kDrainPoll{2};
+}  // namespace
+
+// No waitForBytesWritten() and no event loop of our own: on Windows, Qt 6.4
+// takes one count of its completion semaphore for a whole batch of
+// completions the event loop handled, and a later waitFor...() dequeues from
+// an empty queue and crashes. The wire time, then a look at Qt's queue and
+// the driver's, again and again until both are empty.
+void SerialLink::startDrain()
 {
-    if (!m_port.isOpen())
-        return false;
-    // QSerialPort::close() throws away what still sits in its buffer, so the
-    // last message of a command would never reach the line. Allow the wire
-    // time of what is queued plus a margin; a dead line must not hang us.
-    const qint64 queued = m_port.bytesToWrite();
-    if (queued > 0) {
-        const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
-        // An event loop, not waitForBytesWritten(): on Windows, Qt 6.4 takes
-        // one count of its completion semaphore for a whole batch of
-        // completions the event loop handled, and a later waitFor...() then
-        // dequeues from an empty queue and crashes.
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(this, &SerialLink::lineLost, &loop, &QEventLoop::quit);
-        connect(&m_port, &QSerialPort::bytesWritten, &loop, [this, &loop] {
-            if (m_port.bytesToWrite() == 0)
-                loop.quit();
-        });
-        deadline.start(int(1000 + queued * 10 * 1000 / baud));
-        loop.exec();
+    using namespace std::chrono;
+    if (!m_port.isOpen() || m_lost) {
+        QTimer::singleShot(0, this, [this] { Q_EMIT drained(false); });
+        return;
     }
-    if (!m_port.isOpen() || m_port.bytesToWrite() > 0)
-        return false;
-    // Then out of the driver onto the wire.
-    return drainToWire(m_port) && !m_lost;
+    const qint64 queued = m_port.bytesToWrite() + std::max<qint64>(unsentInDriver(m_port), 0);
+    const auto wire = ceil<milliseconds>(LineTiming::wireTime(queued, std::max(m_port.baudRate(), 300)));
+    m_drainEnds = steady_clock::now() + wire + kDrainMargin;
+    m_drainCheck.start(wire);
+}
+
+void SerialLink::checkDrained()
+{
+    if (!m_port.isOpen() || m_lost) {
+        Q_EMIT drained(false);
+        return;
+    }
+    const qint64 inDriver = unsentInDriver(m_port);
+    const bool whole = inDriver == 0 && m_port.bytesToWrite() == 0;
+    if (whole || inDriver < 0 || std::chrono::steady_clock::now() >= m_drainEnds) {
+        Q_EMIT drained(whole);
+        return;
+    }
+    m_drainCheck.start(kDrainPoll);
+}
+
+void SerialLink::closeWhenDrained()
+{
+    m_closeWhenDrained = true;
+    startDrain();
 }
 
 void SerialLink::close()
 {
+    m_drainCheck.stop();
+    m_unreadSince.reset();
     const auto unhold = qScopeGuard([this] { m_hold.release(); });
     if (!m_port.isOpen())
         return;
-    [[maybe_unused]] const bool drained = drain();
-    if (m_port.isOpen())
-        m_port.close();
+    m_port.close();
     m_port.clearError();
 }
 

@@ -4,6 +4,7 @@
 #include "link/linelink.h"
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include "link/openfailure.h"
 #include "link/target.h"
@@ -32,9 +33,9 @@ public:
     // the line is lost meanwhile.
     [[nodiscard]] bool write(const QByteArray &message) override;
 
-    // Waits until every queued byte has left the line (bounded by the line
-    // speed). False if bytes were left behind or the line was lost.
-    [[nodiscard]] bool drain() override;
+    // Every byte written has left once drained(true) comes; bounded by the
+    // wire time of what is queued, plus a second.
+    void startDrain() override;
 
     // Drops every received byte that nobody has read yet.
     void dropInput() override;
@@ -43,20 +44,31 @@ public:
     std::chrono::steady_clock::time_point readAt() const override;
     qint32 baudRate() const override { return m_port.baudRate(); }
 
-    // Waits until every queued byte has left (bounded by the line speed), then
-    // closes. Closing a port that is not open does nothing.
-    void close();
+    // Closes at once; what has not left yet is dropped. Closing a port that
+    // is not open does nothing.
+    void close() override;
+    // Closes once every byte written has left the line (or the bound has
+    // passed); closed() follows. A command that writes and closes (the
+    // version query) must not cut its own message off.
+    void closeWhenDrained();
 
 Q_SIGNALS:
     // The port is open; `real` is the device behind the name `given`.
     void opened(const QString &given, const QString &real);
+    // After closeWhenDrained(): the port is closed.
+    void closed();
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    void checkDrained();
 
     QSerialPort m_port;
     PortHold m_hold;  // ours on the device while it is open
     bool m_lost = false;
     // When Qt read the oldest bytes nobody has taken yet.
     std::optional<std::chrono::steady_clock::time_point> m_unreadSince;
+    // While a drain is under way: when to look again, and when to give up.
+    QTimer m_drainCheck;
+    std::chrono::steady_clock::time_point m_drainEnds;
+    bool m_closeWhenDrained = false;
 };

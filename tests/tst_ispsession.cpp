@@ -282,6 +282,11 @@ private Q_SLOTS:
         QTest::newRow("late echo just after the next frame's write")
             << 500 << 9600 << QStringList{"data#0=0xAA+then:0xAA@210ms", "data#1=silent"} << -1 << "data-frame-failed"
             << "access erase data#0 data#1 data#1 data#1" << 1 << -1 << QString();
+        QTest::newRow("frame 1 answered twice, frame 2 not at all")
+            << 500 << 19200 << QStringList{"data#1=0xAA+then:0xAA@20ms", "data#2=silent"} << -1 << "data-frame-failed"
+            << "access erase data#0 data#1 data#2 data#2 data#2" << 1 << -1 << QString();
+        QTest::newRow("access answered twice") << 500 << 19200 << QStringList{"access=0x07+then:0x07@10ms"} << -1
+                                               << "completed" << whole << 1 << -1 << QString();
         QTest::newRow("600 baud: every frame 3.2 s on the wire") << 500 << 600 << QStringList{} << -1 << "completed"
                                                                  << whole << 0 << -1 << QString();
         QTest::newRow("a stop in a wait") << 500 << 9600 << QStringList{} << 300 << "cancelled" << "access erase data#0" << 0 << 300 << QString();
@@ -332,6 +337,91 @@ private Q_SLOTS:
         } else {
             QVERIFY2(!all.contains(QLatin1String("end")), qPrintable(all));
         }
+    }
+
+    // Events as a driver gives them, one by one: "start", "written@T",
+    // "bytes:HEX@T", "timer@T", "writefail@T", "drained:1@T", "lost@T",
+    // "stop@T" (T in ms). What each event asked for is checked on the way:
+    // "=write", "=timer@T", "=finish:WORD", "=none".
+    void drivenEvents_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("framesWritten");
+        // 1 byte at 9600: the access command 5.2 ms on the wire, a frame 200 ms.
+        const QString toFrame = QStringLiteral("start =write written@0 =timer@5005 bytes:07@7 =timer@31 timer@31 =write "
+                                               "written@31 =timer@5231 bytes:aa@240 =timer@264 timer@264 =write");
+        QTest::newRow("a write the line did not take counts for nothing")
+            << 1 << toFrame + " writefail@265 =finish:data-frame-failed" << 0 << 0;
+        QTest::newRow("an end frame that does not drain whole")
+            << 1 << toFrame + " written@264 =timer@3464 bytes:aa@470 =progress timer@680 =write timer@681 =none drained:0@700 =finish:data-frame-failed"
+            << 0 << 1;
+        QTest::newRow("a stop while the end frame drains changes nothing")
+            << 1 << toFrame + " written@264 bytes:aa@470 timer@680 =write stop@690 =none drained:1@700 =progress=finish:completed" << 0 << 1;
+        QTest::newRow("a timer that wakes early stands") << 1 << "start written@0 timer@4000 =timer@5005 timer@5006 =finish:access-timeout"
+                                                         << 0 << 0;
+        QTest::newRow("the line lost while draining") << 1 << toFrame + " written@264 bytes:aa@470 timer@680 lost@685 =finish:data-frame-failed"
+                                                      << 0 << 1;
+        QTest::newRow("start twice") << 1 << "start =write start =none" << 1 << 0;
+        QTest::newRow("events after the end") << 1 << "start written@0 stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none"
+                                              << 4 << 0;
+        QTest::newRow("written with nothing to write") << 1 << "start written@0 written@1 =none" << 1 << 0;
+        QTest::newRow("drained with no drain asked") << 1 << "start written@0 drained:1@2 =none" << 1 << 0;
+    }
+
+    void drivenEvents()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, script);
+        QFETCH(int, refused);
+        QFETCH(int, framesWritten);
+#ifndef QT_NO_DEBUG
+        if (refused > 0)
+            QSKIP("a refused event stops a debug build at its assertion");
+#endif
+        IspSession session(randomImage(size), 9600);
+        IspActions last;
+        for (const QString &step : script.split(QLatin1Char(' '))) {
+            const QString word = step.section(QLatin1Char('@'), 0, 0);
+            const Time at = milliseconds(step.section(QLatin1Char('@'), 1).toInt());
+            if (step.startsWith(QLatin1Char('='))) {
+                QString got = last.empty() ? QStringLiteral("=none") : QString();
+                for (const IspAction &a : last) {
+                    switch (a.kind) {
+                    case IspAction::Kind::Write: got += QStringLiteral("=write"); break;
+                    case IspAction::Kind::Timer:
+                        got += QStringLiteral("=timer@%1").arg(duration_cast<milliseconds>(a.at).count());
+                        break;
+                    case IspAction::Kind::Finish: got += QStringLiteral("=finish:") + outcomeWord(a.outcome); break;
+                    case IspAction::Kind::Progress: got += QStringLiteral("=progress"); break;
+                    default: break;
+                    }
+                }
+                QVERIFY2(got.startsWith(step), qPrintable(step + QStringLiteral(" but got ") + got));
+                continue;
+            }
+            if (word == QLatin1String("start"))
+                last = session.start(at);
+            else if (word == QLatin1String("written"))
+                last = session.written(at);
+            else if (word.startsWith(QLatin1String("bytes:")))
+                last = session.bytesReceived(QByteArray::fromHex(word.mid(6).toLatin1()), at);
+            else if (word == QLatin1String("timer"))
+                last = session.timerEnded(at);
+            else if (word == QLatin1String("writefail"))
+                last = session.writeFailed(at);
+            else if (word.startsWith(QLatin1String("drained:")))
+                last = session.drained(word.endsWith(QLatin1Char('1')), at);
+            else if (word == QLatin1String("lost"))
+                last = session.lineLost(at);
+            else if (word == QLatin1String("stop"))
+                last = session.stop(at);
+            else
+                QFAIL(qPrintable(QStringLiteral("no such event: ") + step));
+        }
+        QCOMPARE(session.refusedEvents(), refused);
+        QCOMPARE(session.framesWritten(), framesWritten);
     }
 
     // A frame that fails all its attempts counts once, its repeats as retries.

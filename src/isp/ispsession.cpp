@@ -46,10 +46,18 @@ quint8 IspSession::acceptingByte() const
     return m_state == State::Access || m_state == State::AfterAccess ? kAccessAccepted : kFrameAccepted;
 }
 
+IspActions IspSession::refuse(const char *event)
+{
+    ++m_refused;
+    Q_ASSERT_X(false, "IspSession", event);
+    Q_UNUSED(event);
+    return {};
+}
+
 IspActions IspSession::start(Time)
 {
     if (m_state != State::Idle)
-        return {};
+        return refuse("start, but the download has started already");
     return send(State::Access, Isp::accessCommand(), m_timings.accessTimeout);
 }
 
@@ -72,8 +80,10 @@ IspActions IspSession::send(State state, QByteArray message, std::chrono::millis
 
 IspActions IspSession::written(Time at)
 {
-    if (!awaiting() || m_handedOver)
+    if (m_state == State::EndFrame)
         return {};
+    if (!awaiting() || m_handedOver)
+        return refuse("written, but no message was to be written");
     m_handedOver = true;
     const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
     m_earliestAnswer = at + LineTiming::earliestAnswer(wire);
@@ -128,6 +138,8 @@ IspActions IspSession::next(Time)
 
 IspActions IspSession::bytesReceived(QByteArrayView bytes, Time at)
 {
+    if (m_state == State::Done)
+        return refuse("bytes after the end");
     if (bytes.isEmpty())
         return {};
     m_lastByte = at;
@@ -147,13 +159,15 @@ IspActions IspSession::bytesReceived(QByteArrayView bytes, Time at)
 
 IspActions IspSession::timerEnded(Time now)
 {
-    if (m_state == State::Idle || m_state == State::EndFrame || m_state == State::Done)
+    if (m_state == State::Idle || m_state == State::Done)
+        return refuse("a timer, but none was asked for");
+    if (m_state == State::EndFrame)
         return {};
     if (now < m_timerAt)  // woken early: the timer stands
         return {IspAction::timer(m_timerAt)};
     if (awaiting()) {
         if (!m_handedOver)
-            return {};
+            return refuse("a timer before the message was written");
         switch (m_state) {
         case State::Access: return finish(DownloadOutcome::AccessTimeout);
         case State::Erase: return finish(DownloadOutcome::EraseFailed);
@@ -239,6 +253,8 @@ IspActions IspSession::purgeTimerEnded(Time now)
 
 IspActions IspSession::writeFailed(Time now)
 {
+    if (m_state == State::Done || m_state == State::Idle)
+        return refuse("a failed write, but nothing was written");
     // A frame counts once written whole.
     if (m_state == State::Data) {
         --m_framesWritten;
@@ -251,7 +267,7 @@ IspActions IspSession::writeFailed(Time now)
 IspActions IspSession::drained(bool whole, Time)
 {
     if (m_state != State::EndFrame)
-        return {};
+        return refuse("drained, but no drain was asked for");
     if (!whole)
         return finish(DownloadOutcome::DataFrameFailed);
     IspActions actions{IspAction::progress(m_frameCount)};
@@ -266,7 +282,7 @@ IspActions IspSession::lineLost(Time)
     switch (m_state) {
     case State::Idle:
     case State::Done:
-        return {};
+        return refuse("the line lost, but no download runs");
     case State::Access:
         return finish(DownloadOutcome::AccessTimeout);
     case State::AfterAccess:
@@ -281,8 +297,10 @@ IspActions IspSession::lineLost(Time)
 IspActions IspSession::stop(Time)
 {
     // The end frame on the wire cannot be taken back: the download completes.
-    if (m_state == State::Done || m_state == State::EndFrame)
+    if (m_state == State::EndFrame)
         return {};
+    if (m_state == State::Done)
+        return refuse("a stop after the end");
     return finish(DownloadOutcome::Cancelled);
 }
 

@@ -89,6 +89,12 @@ public:
     // written a stop cannot take it back, and the download completes.
     IspActions stop(Time now);
 
+    // An event the session cannot take where it stands (start twice,
+    // anything after the end, written() with nothing written) is refused:
+    // it asserts in a debug build, and otherwise changes nothing and asks
+    // for nothing.
+    int refusedEvents() const { return m_refused; }
+
     bool finished() const { return m_state == State::Done; }
     int frameCount() const { return m_frameCount; }
     // Data frames written whole, counting repeats; distinct ones; repeats.
@@ -124,6 +130,7 @@ private:
     IspActions retryOrFail(Time now);
     IspActions purgeTimerEnded(Time now);
     IspActions finish(DownloadOutcome outcome);
+    IspActions refuse(const char *event);
     bool awaiting() const { return m_state == State::Access || m_state == State::Erase || m_state == State::Data; }
     bool holding() const
     {
@@ -151,4 +158,5 @@ private:
     int m_framesWritten = 0;
     int m_framesSent = 0;
     QByteArray m_mixed;
+    int m_refused = 0;
 };

@@ -197,23 +197,36 @@ QButtonGroup *MainForm::addGroup(const OptionGroup &group, QGroupBox *frame, con
 
 void MainForm::buildLayout()
 {
-    auto *title = new QLabel(QStringLiteral("Customer Display Command"), this);
-    title->setObjectName(QStringLiteral("Label1"));
-    title->setFont(captionFont(18, true));
-    title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    title->setGeometry(twips(2040, 120, 5775, 495));
+    const Frames frames = buildFrames();
+    buildCommands();
+    const Groups groups = buildGroups(frames);
+    layTabOrder(frames, groups);
+}
+
+MainForm::Frames MainForm::buildFrames()
+{
+    Frames f;
+    f.title = new QLabel(QStringLiteral("Customer Display Command"), this);
+    f.title->setObjectName(QStringLiteral("Label1"));
+    f.title->setFont(captionFont(18, true));
+    f.title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    f.title->setGeometry(twips(2040, 120, 5775, 495));
 
     line(this, "Line1", 240, 720);
-    QGroupBox *frame2 = frame(this, "Frame2", QStringLiteral("Parameters"), twips(240, 840, 9855, 3855));
-    QGroupBox *frame4 = frame(frame2, "Frame4", QStringLiteral("Baud"), twips(120, 360, 1095, 3375));
-    QGroupBox *frame5 = frame(frame2, "Frame5", QStringLiteral("Language"), twips(1320, 360, 3495, 3375));
-    QGroupBox *frame6 = frame(frame2, "Frame6", QStringLiteral("Code"), twips(4920, 360, 2895, 3375));
-    QGroupBox *frame7 = frame(frame2, "Frame7", QStringLiteral("Command"), twips(7920, 360, 1815, 3375));
+    f.frame2 = frame(this, "Frame2", QStringLiteral("Parameters"), twips(240, 840, 9855, 3855));
+    f.frame4 = frame(f.frame2, "Frame4", QStringLiteral("Baud"), twips(120, 360, 1095, 3375));
+    f.frame5 = frame(f.frame2, "Frame5", QStringLiteral("Language"), twips(1320, 360, 3495, 3375));
+    f.frame6 = frame(f.frame2, "Frame6", QStringLiteral("Code"), twips(4920, 360, 2895, 3375));
+    f.frame7 = frame(f.frame2, "Frame7", QStringLiteral("Command"), twips(7920, 360, 1815, 3375));
     line(this, "Line2", 240, 4800);
-    QGroupBox *frame1 = frame(this, "Frame1", QStringLiteral("Port"), twips(240, 4920, 4095, 975));
-    QGroupBox *frame3 = frame(this, "Frame3", QStringLiteral("Baud Rate"), twips(4440, 4920, 5655, 975));
+    f.frame1 = frame(this, "Frame1", QStringLiteral("Port"), twips(240, 4920, 4095, 975));
+    f.frame3 = frame(this, "Frame3", QStringLiteral("Baud Rate"), twips(4440, 4920, 5655, 975));
     line(this, "Line3", 240, 6000);
+    return f;
+}
 
+void MainForm::buildCommands()
+{
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
     m_progress->setGeometry(twips(240, 6120, 9855, 255));
@@ -228,29 +241,30 @@ void MainForm::buildLayout()
     connect(m_command1, &QPushButton::clicked, this, &MainForm::transmitCommand);
     connect(m_command2, &QPushButton::clicked, this, &MainForm::getFirmwareVersion);
     connect(m_command3, &QPushButton::clicked, this, &MainForm::downloadFirmware);
+}
 
+MainForm::Groups MainForm::buildGroups(const Frames &f)
+{
     const QList<int> sevenRows{360, 780, 1200, 1620, 2040, 2460, 2880};
-
-    QButtonGroup *port = addGroup(OptionGroups::port(), frame1,
-                                  {twips(480, 240, 975, 255), twips(2400, 240, 975, 255),
-                                   twips(480, 600, 975, 255), twips(2400, 600, 975, 255)});
+    Groups g;
+    g.port = addGroup(OptionGroups::port(), f.frame1,
+                      {twips(480, 240, 975, 255), twips(2400, 240, 975, 255), twips(480, 600, 975, 255),
+                       twips(2400, 600, 975, 255)});
     QList<QAbstractButton *> portOptions;
     for (int i = 0; i < 4; ++i)
-        portOptions.append(port->button(i));
+        portOptions.append(g.port->button(i));
     m_portChooser = new PortChooser(portOptions, m_ports, this);
     connect(m_portChooser, &PortChooser::notSaved, this, [this](const QString &why) {
         showMessage(QStringLiteral("The device is used for now, but it could not be kept for the next start: %1.").arg(why),
                     applicationTitle());
     });
 
-    QButtonGroup *baudRate = addGroup(OptionGroups::baudRate(), frame3,
-                                      {twips(480, 240, 1215, 255), twips(2460, 240, 855, 255),
-                                       twips(4080, 240, 855, 255), twips(480, 600, 1215, 255),
-                                       twips(2460, 600, 855, 255), twips(4080, 600, 975, 255)});
-    QButtonGroup *displayBaud = addGroup(OptionGroups::displayBaud(), frame4,
-                                         {twips(120, 360, 855, 255), twips(120, 894, 855, 180),
-                                          twips(120, 1353, 855, 180), twips(120, 1812, 855, 255),
-                                          twips(120, 2346, 855, 255), twips(120, 2880, 855, 255)});
+    g.baudRate = addGroup(OptionGroups::baudRate(), f.frame3,
+                          {twips(480, 240, 1215, 255), twips(2460, 240, 855, 255), twips(4080, 240, 855, 255),
+                           twips(480, 600, 1215, 255), twips(2460, 600, 855, 255), twips(4080, 600, 975, 255)});
+    g.displayBaud = addGroup(OptionGroups::displayBaud(), f.frame4,
+                             {twips(120, 360, 855, 255), twips(120, 894, 855, 180), twips(120, 1353, 855, 180),
+                              twips(120, 1812, 855, 255), twips(120, 2346, 855, 255), twips(120, 2880, 855, 255)});
     QList<QRect> languagePlaces;
     for (int i = 0; i < 14; ++i) {
         const int width = (i == 0 || i == 3 || i == 6 || i == 7 || i == 8) ? 855
@@ -258,35 +272,38 @@ void MainForm::buildLayout()
                                                                            : 1215;
         languagePlaces.append(twips(i < 7 ? 240 : 1800, sevenRows.at(i % 7), width, i == 10 ? 195 : 180));
     }
-    QButtonGroup *language = addGroup(OptionGroups::language(), frame5, languagePlaces);
-    QButtonGroup *code = addGroup(OptionGroups::codeTable(), frame6,
-                                  column(360, {240, 546, 852, 1158, 1464, 1770, 2076, 2382, 2688, 3000}, 2400, 255));
+    g.language = addGroup(OptionGroups::language(), f.frame5, languagePlaces);
+    g.code = addGroup(OptionGroups::codeTable(), f.frame6,
+                      column(360, {240, 546, 852, 1158, 1464, 1770, 2076, 2382, 2688, 3000}, 2400, 255));
     QList<QRect> emulationPlaces = column(240, sevenRows, 1215, 255);
     emulationPlaces[2].setWidth(px(1455));
-    QButtonGroup *emulation = addGroup(OptionGroups::emulation(), frame7, emulationPlaces);
+    g.emulation = addGroup(OptionGroups::emulation(), f.frame7, emulationPlaces);
+    return g;
+}
 
-    // Tab order: port, Transmit, line speed, Version, the four parameter
-    // groups, ISP. The label and the frames take no focus themselves, but
-    // they hold their places in the chain.
-    QList<QWidget *> chain{title, frame1};
-    const auto members = [&chain](QButtonGroup *g) {
-        QList<QAbstractButton *> buttons = g->buttons();
-        std::sort(buttons.begin(), buttons.end(),
-                  [g](auto *a, auto *b) { return g->id(a) < g->id(b); });
+// Tab order: port, Transmit, line speed, Version, the four parameter groups,
+// ISP. The label and the frames take no focus themselves, but they hold
+// their places in the chain.
+void MainForm::layTabOrder(const Frames &f, const Groups &g)
+{
+    QList<QWidget *> chain{f.title, f.frame1};
+    const auto members = [&chain](QButtonGroup *group) {
+        QList<QAbstractButton *> buttons = group->buttons();
+        std::sort(buttons.begin(), buttons.end(), [group](auto *a, auto *b) { return group->id(a) < group->id(b); });
         for (QAbstractButton *b : buttons)
             chain.append(b);
     };
-    members(port);
-    chain << m_command1 << frame3;
-    members(baudRate);
-    chain << m_command2 << frame2 << frame4;
-    members(displayBaud);
-    chain << frame5;
-    members(language);
-    chain << frame6;
-    members(code);
-    chain << frame7;
-    members(emulation);
+    members(g.port);
+    chain << m_command1 << f.frame3;
+    members(g.baudRate);
+    chain << m_command2 << f.frame2 << f.frame4;
+    members(g.displayBaud);
+    chain << f.frame5;
+    members(g.language);
+    chain << f.frame6;
+    members(g.code);
+    chain << f.frame7;
+    members(g.emulation);
     chain << m_command3 << m_progress;
     // setTabOrder() skips widgets that take no focus; let them take it just
     // while the chain is laid.
@@ -301,8 +318,8 @@ void MainForm::buildLayout()
         setTabOrder(chain.at(i - 1), chain.at(i));
     for (QWidget *w : unfocused)
         w->setFocusPolicy(Qt::NoFocus);
-    for (QButtonGroup *g : {port, baudRate, displayBaud, language, code, emulation})
-        tabStopsOnChecked(g);
+    for (QButtonGroup *group : {g.port, g.baudRate, g.displayBaud, g.language, g.code, g.emulation})
+        tabStopsOnChecked(group);
 }
 
 void MainForm::transmitCommand()

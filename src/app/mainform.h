@@ -13,6 +13,7 @@ class PortChooser;
 class QButtonGroup;
 class QMessageBox;
 class QGroupBox;
+class QLabel;
 class QProgressBar;
 class QPushButton;
 
@@ -48,7 +49,20 @@ protected:
 private:
     // The port and speed chosen, resolved once per command.
     Target target() const { return m_ports.target(m_settings.CommPortNumber, m_settings.PortSettings); }
+    struct Frames {
+        QLabel *title = nullptr;
+        QGroupBox *frame1 = nullptr, *frame2 = nullptr, *frame3 = nullptr, *frame4 = nullptr, *frame5 = nullptr,
+                  *frame6 = nullptr, *frame7 = nullptr;
+    };
+    struct Groups {
+        QButtonGroup *port = nullptr, *baudRate = nullptr, *displayBaud = nullptr, *language = nullptr, *code = nullptr,
+                     *emulation = nullptr;
+    };
     void buildLayout();
+    Frames buildFrames();
+    void buildCommands();
+    Groups buildGroups(const Frames &frames);
+    void layTabOrder(const Frames &frames, const Groups &groups);
     QButtonGroup *addGroup(const OptionGroup &group, QGroupBox *frame, const QList<QRect> &places);
     void transmitCommand();
     void getFirmwareVersion();

@@ -149,7 +149,10 @@ private Q_SLOTS:
                 ::close(fd);
         });
         const bool cli = program == QLatin1String(CUSTDISP_CLI);
-        p.start(program, cli ? QStringList{"isp", "-b", "19200", "-p", sim.device, image}
+        // --trace writes to stderr all the while the port is open: were
+        // descriptor 2 left closed, the port could take it and the trace
+        // would go to the display.
+        p.start(program, cli ? QStringList{"isp", "--trace", "-b", "19200", "-p", sim.device, image}
                              : program == QLatin1String(CUSTDISP_SIM) ? QStringList{}
                                                                       : QStringList{"--com", "1=" + sim.device});
         QVERIFY(p.waitForStarted());
@@ -157,6 +160,7 @@ private Q_SLOTS:
             QVERIFY(p.waitForFinished(30000));
             QCOMPARE(p.exitCode(), 0);
             QVERIFY(sim.waitFor(QStringLiteral("image: 552 bytes received")));
+            QVERIFY2(!sim.log().contains(QStringLiteral("garbage")), qPrintable(sim.log()));
             return;
         }
         QVERIFY2(!p.waitForFinished(500), "it ended by itself");

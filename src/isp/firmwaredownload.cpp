@@ -91,9 +91,11 @@ void FirmwareDownload::write(const QByteArray &bytes)
     // The moment the line is handed the bytes: taken before the call, since
     // the display may hear them before it returns.
     const IspSession::Time handedOver = now();
-    if (!m_link.write(bytes))
-        return apply(m_session->writeFailed(now()));
-    apply(m_session->written(handedOver));
+    const bool whole = m_link.write(bytes);
+    // A line lost inside the write has ended the download already.
+    if (!m_running)
+        return;
+    apply(whole ? m_session->written(handedOver) : m_session->writeFailed(now()));
 }
 
 // Bytes go in with the time they were read, never the time they are handled.

@@ -94,6 +94,8 @@ public:
     // it asserts in a debug build, and otherwise changes nothing and asks
     // for nothing.
     int refusedEvents() const { return m_refused; }
+    // Tests that feed refused events on purpose keep a debug build going.
+    static void setAssertOnRefusal(bool on) { s_assertOnRefusal = on; }
 
     bool finished() const { return m_state == State::Done; }
     int frameCount() const { return m_frameCount; }
@@ -159,4 +161,5 @@ private:
     int m_framesSent = 0;
     QByteArray m_mixed;
     int m_refused = 0;
+    static inline bool s_assertOnRefusal = true;
 };

@@ -240,13 +240,22 @@ private Q_SLOTS:
         QTest::newRow("late duplicate at 91%, then the refusal")
             << 400 << 19200 << QStringList{"data#1=0xAA+then:0xAA@291ms", "data#2@1=0x15"} << -1 << "completed"
             << "access erase data#0 data#1 data#2 data#2 end" << 0 << -1 << QString();
+        // At 600 baud a tenth of a frame's wire time is 320 ms, longer than
+        // the pause: the acceptance is held until the display's own answer
+        // would have come.
+        QTest::newRow("600 baud: a stray aa at 95% of the erase, then its refusal")
+            << 400 << 600 << QStringList{"access=0x07+then:0xAA@3118ms", "erase=0x15"} << -1 << "erase-failed"
+            << "access erase" << 0 << -1 << "aa 15";
+        QTest::newRow("600 baud: a duplicate at 91% of the last frame, then its refusal")
+            << 400 << 600 << QStringList{"data#1=0xAA+then:0xAA@3302ms", "data#2@1=0x15"} << -1 << "completed"
+            << "access erase data#0 data#1 data#2 data#2 end" << 0 << -1 << QString();
         QTest::newRow("a display 5% fast is no stray") << 500 << 9600 << QStringList{"clock=95%"} << -1 << "completed"
                                                        << whole << 0 << -1 << QString();
-        // Refused at 857.4 ms; the line then never falls quiet: the purge
+        // Refused at 860 ms; the line then never falls quiet: the purge
         // gives up after its 3 s.
         QTest::newRow("a chattering line during the purge")
             << 500 << 9600 << QStringList{"data#1=0x15", "noise=0x15/10ms@860ms+5000ms"} << -1 << "data-frame-failed"
-            << "access erase data#0 data#1" << 300 << 3857 << QString();
+            << "access erase data#0 data#1" << 300 << 3860 << QString();
         QTest::newRow("erase 07") << 500 << 9600 << QStringList{"erase=0x07"} << -1 << "erase-failed" << "access erase" << 0 << -1 << QString();
         QTest::newRow("erase silent") << 500 << 9600 << QStringList{"erase=silent"} << -1 << "erase-failed"
                                       << "access erase" << 0 << -1 << QString();
@@ -351,18 +360,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("refused");
         QTest::addColumn<int>("framesWritten");
         // 1 byte at 9600: the access command 5.2 ms on the wire, a frame 200 ms.
-        const QString toFrame = QStringLiteral("start =write written@0 =timer@5005 bytes:07@7 =timer@31 timer@31 =write "
-                                               "written@31 =timer@5231 bytes:aa@240 =timer@264 timer@264 =write");
+        const QString toFrame = QStringLiteral("start =write written@0 =timer@5005 bytes:07@7 =timer@30 timer@31 =write "
+                                               "written@31 =timer@5231 bytes:aa@240 =timer@275 timer@276 =write");
         QTest::newRow("a write the line did not take counts for nothing")
-            << 1 << toFrame + " writefail@265 =finish:data-frame-failed" << 0 << 0;
+            << 1 << toFrame + " writefail@277 =finish:data-frame-failed" << 0 << 0;
         QTest::newRow("an end frame that does not drain whole")
-            << 1 << toFrame + " written@264 =timer@3464 bytes:aa@470 =progress timer@680 =write timer@681 =none drained:0@700 =finish:data-frame-failed"
+            << 1 << toFrame + " written@276 =timer@3476 bytes:aa@480 =progress timer@690 =write timer@691 =none drained:0@700 =finish:data-frame-failed"
             << 0 << 1;
         QTest::newRow("a stop while the end frame drains changes nothing")
-            << 1 << toFrame + " written@264 bytes:aa@470 timer@680 =write stop@690 =none drained:1@700 =progress=finish:completed" << 0 << 1;
+            << 1 << toFrame + " written@276 bytes:aa@480 timer@690 =write stop@695 =none drained:1@700 =progress=finish:completed" << 0 << 1;
         QTest::newRow("a timer that wakes early stands") << 1 << "start written@0 timer@4000 =timer@5005 timer@5006 =finish:access-timeout"
                                                          << 0 << 0;
-        QTest::newRow("the line lost while draining") << 1 << toFrame + " written@264 bytes:aa@470 timer@680 lost@685 =finish:data-frame-failed"
+        QTest::newRow("the line lost while draining") << 1 << toFrame + " written@276 bytes:aa@480 timer@690 lost@695 =finish:data-frame-failed"
                                                       << 0 << 1;
         QTest::newRow("start twice") << 1 << "start =write start =none" << 1 << 0;
         QTest::newRow("events after the end") << 1 << "start written@0 stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none"

@@ -85,6 +85,7 @@ IspActions IspSession::written(Time at)
     if (!awaiting() || m_handedOver)
         return refuse("written, but no message was to be written");
     m_handedOver = true;
+    m_writtenAt = at;
     const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
     m_earliestAnswer = at + LineTiming::earliestAnswer(wire);
     m_timerAt = at + wire + m_limit;
@@ -99,11 +100,17 @@ IspActions IspSession::sendFrame()
     return send(State::Data, std::move(frame), m_timings.dataTimeout);
 }
 
-// An acceptance held while the line has its say.
-IspActions IspSession::hold(State state, std::chrono::milliseconds duration, Time now)
+// An acceptance held while the line has its say: the pause that follows it
+// (a quiet period where that is shorter), and at least until the display's own answer would have come had the byte
+// been a stray (the gate lets one through up to a tenth of the wire time
+// early): the wire time and a tenth for a slow clock, the answer's own byte,
+// and a quiet period.
+IspActions IspSession::hold(State state, std::chrono::milliseconds pause, Time now)
 {
+    const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
+    const Time ownAnswerBy = m_writtenAt + wire * 11 / 10 + LineTiming::wireTime(1, m_baud) + quietPeriod();
     m_state = state;
-    m_timerAt = now + duration;
+    m_timerAt = std::max<Time>(now + std::max<Time>(pause, quietPeriod()), ownAnswerBy);
     return {IspAction::timer(m_timerAt)};
 }
 
@@ -187,14 +194,13 @@ IspActions IspSession::judge(QByteArrayView answer, Time at)
     switch (m_state) {
     case State::Access:
         if (accepted)
-            return hold(State::AfterAccess, std::max<std::chrono::milliseconds>(m_timings.pauseAfterAccess,
-                                                                             std::chrono::ceil<std::chrono::milliseconds>(quietPeriod())), at);
+            return hold(State::AfterAccess, m_timings.pauseAfterAccess, at);
         if (allAre(answer, kWrongVersion))
             return finish(DownloadOutcome::WrongVersion);
         return finish(DownloadOutcome::AccessRefused);
     case State::Erase:
         if (accepted)
-            return hold(State::AfterErase, std::chrono::ceil<std::chrono::milliseconds>(quietPeriod()), at);
+            return hold(State::AfterErase, std::chrono::milliseconds(0), at);
         return finish(DownloadOutcome::EraseFailed);
     case State::Data:
         if (accepted) {

@@ -65,8 +65,8 @@ using IspActions = std::vector<IspAction>;
 // - an answer is every byte of the read that brought it: an acceptance needs
 //   all of them to accept;
 // - an acceptance stands only if the line stays free of any other byte until
-//   the next message goes out (the pause after it, or a quiet period where
-//   the pause is too short to tell);
+//   the next message goes out: the pause after it, and at least until the
+//   display's own answer would have come had the accepted byte been a stray;
 // - before a message is sent again, the line must have been quiet for a
 //   quiet period, within a limit.
 class IspSession {
@@ -124,7 +124,7 @@ private:
 
     IspActions send(State state, QByteArray message, std::chrono::milliseconds limit);
     IspActions sendFrame();
-    IspActions hold(State state, std::chrono::milliseconds duration, Time now);
+    IspActions hold(State state, std::chrono::milliseconds pause, Time now);
     IspActions next(Time now);  // once a hold has passed
     IspActions judge(QByteArrayView answer, Time at);
     IspActions doubt(QByteArrayView bytes, Time at);
@@ -153,6 +153,7 @@ private:
     QByteArray m_message;                   // the last one written
     std::chrono::milliseconds m_limit{0};   // its answer limit
     QByteArray m_answer;                    // what the message under way was answered
+    Time m_writtenAt{0};                    // when the message under way was handed to the line
     Time m_earliestAnswer{0};
     Time m_timerAt{0};
     std::optional<Time> m_lastByte;         // when the line last said anything

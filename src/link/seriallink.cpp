@@ -77,8 +77,8 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
         return failure;
     };
 
-    if (QFileInfo(real).isDir())
-        return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
+    if (const QString why = DeviceFacts::whyNoPort(real); !why.isEmpty())
+        return failed({OpenFailureCause::NotASerialPort, real, why});
 
     // A lock of another running program means the port is taken, whatever
     // its format: QSerialPort would take a lock it does not recognise as its

@@ -5,7 +5,6 @@
 #include "link/portbuffers.h"
 
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTimer>
 

@@ -110,8 +110,8 @@ private Q_SLOTS:
                                                  << "isp [/dev/ttyUSB0,Com 2] 19200,N,8,1 020131300a000300 fw.bin map[] quiet";
         QTest::newRow("Windows: mode's colon ends the name") << QStringList{"version", "-p", "COM5:", "-p", "\\\\.\\com6:", "-p", "x:"}
                                                              << "version [COM5,\\\\.\\com6,x:] 9600,N,8,1 020131300a000300 map[]";
-        QTest::newRow("a colon of a Linux name is its own") << QStringList{"version", "-p", "/dev/x:"}
-                                                            << "version [/dev/x:] 9600,N,8,1 020131300a000300 map[]";
+        QTest::newRow("a colon of a Linux name is its own") << QStringList{"version", "-p", "/dev/x:", "-p", "com5:"}
+                                                            << "version [/dev/x:,com5:] 9600,N,8,1 020131300a000300 map[]";
         QTest::newRow("parameters by caption") << QStringList{"params", "--display-baud", "19200", "--language", "denmark ii",
                                                               "--code", "euro_code", "--emulation", "ESC/POS", "--trace"}
                                                << "params [Com 1] 9600,N,8,1 0201303a08010300 map[] trace";

@@ -8,8 +8,9 @@ if(CPACK_GENERATOR STREQUAL "ZIP")
 elseif(CPACK_GENERATOR STREQUAL "NSIS")
   set(CPACK_PACKAGE_FILE_NAME custdisp-${CPACK_PACKAGE_VERSION}-win64-setup)
 endif()
-# The tests are a component of their own, installed only to run them; the
-# installer, which would offer every component, offers none of them.
+# The tests are a component of their own, installed only to run them. The
+# installer installs as the zip does, everything but them, in one piece: it
+# has no components to choose from, and no page to choose them on.
 if(CPACK_GENERATOR STREQUAL "NSIS")
-  set(CPACK_COMPONENTS_ALL Unspecified)
+  set(CPACK_MONOLITHIC_INSTALL ON)
 endif()

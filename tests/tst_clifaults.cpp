@@ -67,6 +67,29 @@ public:
         return m_wine ? QStringLiteral("COM%1").arg(n) : path;
     }
 
+    // Other names of what `port` (from portFor) reaches, and whether each
+    // is a port: on Windows every spelling of COMn, and the pty's own paths,
+    // which name no port there; here a link to the pty and a longer path.
+    QList<std::pair<QString, bool>> spellingsOf(const QString &pty, const QString &port) const
+    {
+        if (m_wine) {
+            QString drivePath = QStringLiteral("Z:") + pty;
+            drivePath.replace(QLatin1Char('/'), QLatin1Char('\\'));
+            return {{port, true},
+                    {port.toLower(), true},
+                    {QStringLiteral("\\\\.\\") + port, true},
+                    {QStringLiteral("\\\\?\\") + port.toLower(), true},
+                    {port + QLatin1Char(':'), true},
+                    {drivePath, false},
+                    {pty, false}};
+        }
+        const QString link = m_links.filePath(QStringLiteral("display"));
+        QFile::remove(link);
+        if (!QFile::link(pty, link))
+            return {};
+        return {{pty, true}, {link, true}, {QStringLiteral("/dev/../") + pty.mid(1), true}};
+    }
+
     // A device name that names nothing, of this platform's kind.
     QString missingDevice(int n) const
     {
@@ -123,6 +146,7 @@ private:
     QString m_dosdevices;
     QString m_mapFile;
     QTemporaryDir m_config;
+    QTemporaryDir m_links;
 };
 
 QString sha256(const QByteArray &bytes)
@@ -266,26 +290,53 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(QStringLiteral("cause: %1 does not exist").arg(device)), qPrintable(r.err));
     }
 
-    // One device, one program: a second one during a download is turned
-    // away before it writes a byte, and the download completes.
+    // One device, one program, whatever it is called: a second one during a
+    // download is turned away before it writes a byte, by every spelling of
+    // the port (and, on Windows, every name that is no port), and the
+    // download completes.
     void aSecondProgramIsTurnedAway()
     {
         Sim sim;
         const QString port = m_cli.portFor(sim.device, 5);
-        const QByteArray image = imageOf(184 * 12);
+        const QList<std::pair<QString, bool>> spellings = m_cli.spellingsOf(sim.device, port);
+        QVERIFY(!spellings.isEmpty());
+        // Long enough for every spelling to try.
+        const QByteArray image = imageOf(184 * (m_cli.isWine() ? 80 : 12));
         const std::unique_ptr<QProcess> first = m_cli.start({"isp", "-q", "-b", "19200", "-p", port, imageFile(image)});
         QVERIFY(first->waitForStarted());
         QVERIFY2(sim.waitFor(QStringLiteral("data #1 "), 20000), qPrintable(sim.output()));
 
-        const Run second = m_cli.run({"version", "-p", port});
-        QCOMPARE(second.exitCode, 3);
-        QVERIFY2(second.err.contains(QStringLiteral("in use by another program")), qPrintable(second.err));
+        for (const auto &[spelling, isPort] : spellings) {
+            const Run second = m_cli.run({"version", "-p", spelling});
+            QVERIFY2(second.exitCode == 3, qPrintable(spelling + QStringLiteral(": exit %1").arg(second.exitCode)));
+            const QString cause = isPort ? QStringLiteral("in use by another program") : QStringLiteral("is not a serial port");
+            QVERIFY2(second.err.contains(cause), qPrintable(spelling + QStringLiteral(": ") + second.err));
+        }
+        QVERIFY2(first->state() == QProcess::Running, "the download ended before every spelling was tried");
 
-        QVERIFY(first->waitForFinished(30000));
+        QVERIFY(first->waitForFinished(60000));
         QCOMPARE(first->exitCode(), 0);
         const QString log = sim.log();
         QVERIFY2(!log.contains(QStringLiteral("version query")) && !log.contains(QStringLiteral("garbage")), qPrintable(log));
         QCOMPARE(receivedSha(log), sha256(image));
+    }
+
+    // Two spellings of one port in one run are one device: refused before
+    // either is opened.
+    void oneDeviceTwiceInOneRun()
+    {
+        Sim sim;
+        const QString port = m_cli.portFor(sim.device, 5);
+        const QList<std::pair<QString, bool>> spellings = m_cli.spellingsOf(sim.device, port);
+        QVERIFY(!spellings.isEmpty());
+        for (const auto &[spelling, isPort] : spellings) {
+            if (!isPort)
+                continue;
+            const Run r = m_cli.run({"version", "-p", port, "-p", spelling});
+            QVERIFY2(r.exitCode == 2, qPrintable(spelling + QStringLiteral(": exit %1").arg(r.exitCode)));
+            QVERIFY2(r.err.contains(QStringLiteral("are one device")), qPrintable(spelling + QStringLiteral(": ") + r.err));
+        }
+        QVERIFY2(!sim.log().contains(QStringLiteral("version query")), qPrintable(sim.log()));
     }
 };
 

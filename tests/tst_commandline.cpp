@@ -28,6 +28,13 @@ QString describe(const CliRequest &r)
     return parts.join(QLatin1Char(' '));
 }
 
+// Rows named "Windows: ..." parse as the Windows program does, the others as
+// on Linux, wherever the test runs.
+PortNaming namingOfRow()
+{
+    return QByteArray(QTest::currentDataTag()).startsWith("Windows:") ? PortNaming::ComNames : PortNaming::DevicePaths;
+}
+
 }  // namespace
 
 class TestCommandLine : public QObject {
@@ -72,6 +79,9 @@ private Q_SLOTS:
         QTest::newRow("unknown language") << QStringList{"params", "--language", "KLINGON"} << "--language: unknown value 'KLINGON'";
         QTest::newRow("unknown display speed") << QStringList{"params", "--display-baud", "1"} << "--display-baud: unknown value '1'";
         QTest::newRow("port 0") << QStringList{"version", "-p", "0"} << "--port 0: use 1 to 4, or a device path";
+        QTest::newRow("Windows: port 7") << QStringList{"version", "-p", "7"} << "--port 7: use 1 to 4, or COM7";
+        QTest::newRow("Windows: port 0") << QStringList{"version", "-p", "0"}
+                                         << "--port 0: use 1 to 4, or a port name such as COM5";
         QTest::newRow("port 5 beside a good one") << QStringList{"version", "-p", "1", "-p", "5"} << "--port 5: use 1 to 4";
         QTest::newRow("no device") << QStringList{"version", "-p", ""} << "--port: no device named";
         QTest::newRow("an option where the port goes") << QStringList{"isp", "-p", "--json", "f"}
@@ -87,7 +97,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, refusal);
-        const ParsedCommandLine parsed = parseCommandLine(QStringList{"custdisp-cli"} + args);
+        const ParsedCommandLine parsed = parseCommandLine(QStringList{"custdisp-cli"} + args, {}, namingOfRow());
         const auto *error = std::get_if<UsageError>(&parsed);
         QVERIFY2(error, "accepted");
         QVERIFY2(error->text.startsWith(refusal), qPrintable(error->text));
@@ -100,6 +110,10 @@ private Q_SLOTS:
         QTest::newRow("defaults") << QStringList{"version"} << "version [Com 1] 9600,N,8,1 020131300a000300 map[]";
         QTest::newRow("several ports, in order") << QStringList{"isp", "-p", "/dev/ttyUSB0", "fw.bin", "-p", "2", "-b", "19200", "-q"}
                                                  << "isp [/dev/ttyUSB0,Com 2] 19200,N,8,1 020131300a000300 fw.bin map[] quiet";
+        QTest::newRow("Windows: mode's colon ends the name") << QStringList{"version", "-p", "COM5:", "-p", "\\\\.\\com6:", "-p", "x:"}
+                                                             << "version [COM5,\\\\.\\com6,x:] 9600,N,8,1 020131300a000300 map[]";
+        QTest::newRow("a colon of a Linux name is its own") << QStringList{"version", "-p", "/dev/x:", "-p", "com5:"}
+                                                            << "version [/dev/x:,com5:] 9600,N,8,1 020131300a000300 map[]";
         QTest::newRow("parameters by caption") << QStringList{"params", "--display-baud", "19200", "--language", "denmark ii",
                                                               "--code", "euro_code", "--emulation", "ESC/POS", "--trace"}
                                                << "params [Com 1] 9600,N,8,1 0201303a08010300 map[] trace";
@@ -114,7 +128,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, request);
-        const ParsedCommandLine parsed = parseCommandLine(QStringList{"custdisp-cli"} + args);
+        const ParsedCommandLine parsed = parseCommandLine(QStringList{"custdisp-cli"} + args, {}, namingOfRow());
         const auto *understood = std::get_if<CliRequest>(&parsed);
         QVERIFY2(understood, std::holds_alternative<UsageError>(parsed) ? qPrintable(std::get<UsageError>(parsed).text) : "no request");
         QCOMPARE(describe(*understood), request);

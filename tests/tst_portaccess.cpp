@@ -30,6 +30,8 @@ private Q_SLOTS:
         QTest::newRow("missing, by another name")
             << int(OpenFailureCause::Missing) << "/dev/serial/by-id/usb-x" << "" << 0 << qint64(0)
             << "cause: /dev/serial/by-id/usb-x (/dev/ttyUSB0) does not exist";
+        QTest::newRow("not a serial port") << int(OpenFailureCause::NotASerialPort) << "" << "" << 0 << qint64(0)
+                                           << "cause: /dev/ttyUSB0 is not a serial port; serial ports here: /dev/ttyS0";
         QTest::newRow("group may read and write")
             << denied << "" << "dialout" << 0660 << qint64(0)
             << "cause: permission denied on /dev/ttyUSB0; it belongs to group 'dialout': join it with 'sudo usermod -aG dialout $USER'";

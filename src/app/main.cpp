@@ -70,7 +70,18 @@ int main(int argc, char *argv[])
         describeProgram();
         QCommandLineParser parser;
         declare(parser);
-        parser.process(app);  // prints and exits
+        // Qt would show a message box on Windows, where a script waits for
+        // its OK for ever: print, unless nobody could read it.
+        if (!reachStandardOutput()) {
+            parser.process(app);  // shows and exits
+            return 0;
+        }
+        [[maybe_unused]] const bool parsed = parser.parse(QCoreApplication::arguments());
+        const QString text = parser.isSet(QStringLiteral("help"))
+                                 ? parser.helpText()
+                                 : QStringLiteral("custdisp %1\n").arg(QCoreApplication::applicationVersion());
+        std::fputs(qPrintable(text), stdout);
+        std::fflush(stdout);
         return 0;
     }
     if (const QString why = whyNoDisplay(); !why.isEmpty()) {

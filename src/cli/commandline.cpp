@@ -73,19 +73,28 @@ Refusal choose(Settings &settings, const OptionGroup &group, const QString &opti
 }
 
 // What one -p names; the device itself is looked at only when the command runs.
-Refusal readPort(const QString &value, QList<PortName> &ports)
+Refusal readPort(const QString &value, QList<PortName> &ports, PortNaming naming)
 {
+    const bool comNames = naming == PortNaming::ComNames;
     bool numeric = false;
     const int n = value.toInt(&numeric);
-    if (numeric && !PortMap::isValidPort(n))
-        return QStringLiteral("--port %1: use 1 to 4, or a device path").arg(value);
+    if (numeric && !PortMap::isValidPort(n)) {
+        // Windows numbers its ports too: 7 may well mean COM7.
+        const QString instead = !comNames ? QStringLiteral("a device path")
+                                : n > 0   ? WindowsPortName::ofNumber(n)
+                                          : QStringLiteral("a port name such as ") + WindowsPortName::ofNumber(5);
+        return QStringLiteral("--port %1: use 1 to 4, or %2").arg(value, instead);
+    }
     if (!numeric && value.isEmpty())
         return QStringLiteral("--port: no device named");
     // `-p --json`: the port was left out, and the option must not become one.
     if (value.startsWith(QLatin1Char('-')))
         return QStringLiteral("--port %1: that is an option, not a port; name 1 to 4 or a device (./%1 for one so named)")
             .arg(value);
-    ports.append(numeric ? PortName{n, QString()} : PortName{0, value});
+    // "COM5:" (as Windows' mode writes it): the colon ends the name, and
+    // messages add their own after it.
+    const bool colon = comNames && value.endsWith(QLatin1Char(':')) && WindowsPortName::canonical(value);
+    ports.append(numeric ? PortName{n, QString()} : PortName{0, colon ? value.chopped(1) : value});
     return std::nullopt;
 }
 
@@ -109,15 +118,17 @@ Refusal readMapChange(const QString &change, QList<MapChange> &changes)
 // The options and the rules between them and the commands.
 class CommandLine {
 public:
-    CommandLine();
+    explicit CommandLine(PortNaming naming) : m_naming(naming) { declare(); }
     ParsedCommandLine parse(const QStringList &arguments, const QByteArrayList &raw);
 
 private:
+    void declare();
     Refusal readCommand(CliRequest &request, const QByteArrayList &raw) const;
     Refusal refuseMisplaced(const CliRequest &request) const;
     Refusal readSettings(CliRequest &request) const;
     Refusal readLists(CliRequest &request) const;
 
+    const PortNaming m_naming;
     QCommandLineParser m_parser;
     const QCommandLineOption m_port{{QStringLiteral("p"), QStringLiteral("port")},
                                     QStringLiteral("\"Com N\" (1..4) or %1 (default 1). Repeat it to "
@@ -150,7 +161,7 @@ private:
                                                    "outcome of the command and of every port.")};
 };
 
-CommandLine::CommandLine()
+void CommandLine::declare()
 {
     m_parser.setApplicationDescription(QString::fromLatin1(kDescription) + exitCodeList());
     m_parser.addHelpOption();
@@ -271,7 +282,7 @@ Refusal CommandLine::readLists(CliRequest &request) const
         return std::nullopt;
     }
     for (const QString &value : m_parser.values(m_port)) {
-        if (Refusal why = readPort(value, request.ports))
+        if (Refusal why = readPort(value, request.ports, m_naming))
             return why;
     }
     return std::nullopt;
@@ -301,7 +312,7 @@ Refusal CommandLine::readSettings(CliRequest &request) const
 
 }  // namespace
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments, const QByteArrayList &raw)
+ParsedCommandLine parseCommandLine(const QStringList &arguments, const QByteArrayList &raw, PortNaming naming)
 {
-    return CommandLine().parse(arguments, raw);
+    return CommandLine(naming).parse(arguments, raw);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/clirequest.h"
+#include "link/devicefacts.h"
 
 #include <QByteArrayList>
 #include <QStringList>
@@ -23,4 +24,7 @@ using ParsedCommandLine = std::variant<CliRequest, PlainAnswer, UsageError>;
 // Turns the arguments (the program's name first) into a request, an answer
 // or a usage error; touches nothing. `raw` are the same arguments as bytes,
 // so that an image name that is not UTF-8 is opened by its own bytes.
-ParsedCommandLine parseCommandLine(const QStringList &arguments, const QByteArrayList &raw = {});
+// `naming` is how ports are named where the program runs (a refusal of
+// -p 7 suggests COM7 on Windows).
+ParsedCommandLine parseCommandLine(const QStringList &arguments, const QByteArrayList &raw = {},
+                                   PortNaming naming = DeviceFacts::portNaming());

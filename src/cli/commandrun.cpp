@@ -7,6 +7,7 @@
 #include "commands/displaycommands.h"
 #include "isp/firmwareimage.h"
 #include "link/devicefacts.h"
+#include "link/portcatalog.h"
 #include "settings/portmap.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
@@ -32,7 +33,16 @@ RunResult listPorts(const CliRequest &request, RunEvents &events)
     RunResult result;
     result.command = request.commandName();
     const PortStore store;
+    const QList<FoundPort> found = PortCatalog::system().ports();
     for (const MapChange &change : request.mapChanges) {
+        // Windows knows its ports by name: a slip shows before it is used.
+        if (DeviceFacts::portNaming() == PortNaming::ComNames) {
+            QStringList present;
+            for (const FoundPort &port : found)
+                present.append(port.device);
+            if (const QString why = WindowsPortName::mapWarning(change.device, present); !why.isEmpty())
+                events.note(QStringLiteral("custdisp-cli: warning: --map %1=%2: %3").arg(change.number).arg(change.device, why));
+        }
         // A by-id name finds the adapter again in any USB socket.
         const QString stored = change.device.isEmpty() ? change.device : DeviceFacts::stableName(change.device);
         QString dropped;
@@ -45,7 +55,7 @@ RunResult listPorts(const CliRequest &request, RunEvents &events)
             events.note(QStringLiteral("custdisp-cli: warning: ") + dropped);
     }
     PortListing listing;
-    listing.found = PortCatalog::system().ports();
+    listing.found = found;
     const PortMap ports = savedPorts(store, events);
     for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
         listing.map.append({n, ports.deviceFor(n), DeviceFacts::realDevicePath(ports.deviceFor(n)),

@@ -17,7 +17,7 @@ QString portLine(const QString &port, const QString &text)
     // As a name of its own, not as a part of another ("1" in "/dev/ttyS1").
     // Plain code: this runs on port threads, where a regular expression
     // would leave Qt a per-thread object that crashes the thread's end on
-    // Windows (see DeviceFacts::realDevicePath).
+    // Windows (see WindowsPortName::canonical).
     const auto isBefore = [](QChar c) { return c.isSpace() || c == u'('; };
     const auto isAfter = [](QChar c) { return c.isSpace() || QStringView(u"):,;").contains(c); };
     for (qsizetype at = text.indexOf(port, 0, Qt::CaseInsensitive); at >= 0 && !port.isEmpty();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/openfailure.h"
+#include "link/portname.h"
 
 #include <QString>
 
@@ -9,6 +10,9 @@
 // What the operating system knows about a device name. One implementation per
 // platform; the link asks, and never calls the system itself.
 namespace DeviceFacts {
+
+// How ports are named here.
+PortNaming portNaming();
 
 // The device a name really stands for: links resolved (/dev/serial/by-id/...),
 // relative names made absolute, so that one device has one lock whatever it is
@@ -28,6 +32,11 @@ inline QString namesOf(const QString &device)
 {
     return deviceNames(device, realDevicePath(device));
 }
+
+// Why `real` (as realDevicePath gives it) is no serial port, known from its
+// name or kind alone and so before anything is opened: a directory; on
+// Windows any name but a COM port's. Empty when it may be one.
+QString whyNoPort(const QString &real);
 
 // Whether this user could open the device node for reading and writing.
 bool mayReadWrite(const QString &device);

@@ -11,6 +11,11 @@
 
 namespace DeviceFacts {
 
+PortNaming portNaming()
+{
+    return PortNaming::DevicePaths;
+}
+
 QString realDevicePath(const QString &given)
 {
     // QSerialPort reads a bare name such as "ttyUSB0" as /dev/ttyUSB0.
@@ -18,6 +23,11 @@ QString realDevicePath(const QString &given)
                                                               : QStringLiteral("/dev/") + given;
     const QString canonical = QFileInfo(absolute).canonicalFilePath();
     return canonical.isEmpty() ? absolute : canonical;
+}
+
+QString whyNoPort(const QString &real)
+{
+    return QFileInfo(real).isDir() ? QStringLiteral("a directory") : QString();
 }
 
 QString defaultByIdFolder()

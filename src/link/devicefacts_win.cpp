@@ -1,36 +1,29 @@
 #include "link/devicefacts.h"
 
-#include <algorithm>
+#include "link/portname.h"
 
 // Windows names ports COM1, COM2 ...: no links to resolve, no device nodes
 // with owners, no lock files; a port held by another program reports itself.
-namespace {
-
-// "COM" and a number, in any case. Plain code, not a QRegularExpression:
-// this runs on the command line's port threads, and a regular expression
-// matched on a thread leaves Qt a per-thread object that MinGW's emulated
-// thread-local storage frees before its destructor runs, which then crashes
-// as the thread ends, holding the runtime's lock of thread keys, so that the
-// program's exit waits on that lock for ever.
-bool isComPort(const QString &name)
-{
-    return name.size() > 3 && name.first(3).compare(QLatin1String("com"), Qt::CaseInsensitive) == 0
-           && std::all_of(name.cbegin() + 3, name.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-}  // namespace
-
 namespace DeviceFacts {
 
-// "COM5", "com5" and "\\.\COM5" are one port: Windows ignores case in
-// device names, and the "\\.\" prefix is how ports are listed (and how
-// COM10 and above must be opened, which Qt does itself), not how people name
-// them.
+PortNaming portNaming()
+{
+    return PortNaming::ComNames;
+}
+
+// Every spelling of a port is its COM name, so that the hold and "one device
+// named twice" see one port. Other names are left as given: whyNoPort
+// refuses them. A path that Wine maps to a port (Z:\dev\pts\8) is not
+// resolved: only opening it would tell which port it is, and an open is
+// what the hold must come before.
 QString realDevicePath(const QString &given)
 {
-    const QLatin1String devicePrefix("\\\\.\\");
-    const QString name = given.startsWith(devicePrefix) ? given.mid(devicePrefix.size()) : given;
-    return isComPort(name) ? name.toUpper() : given;
+    return WindowsPortName::canonical(given).value_or(given);
+}
+
+QString whyNoPort(const QString &real)
+{
+    return WindowsPortName::canonical(real) ? QString() : QStringLiteral("Windows names its serial ports COM1, COM2, ...");
 }
 
 QString defaultByIdFolder()

@@ -79,6 +79,11 @@ QString OpenFailure::causeLine(const QString &portsHere) const
                 .arg(names(), lock->path)
                 .arg(lock->pid);
         return QStringLiteral("cause: %1 is in use by another program").arg(names());
+    case OpenFailureCause::NotASerialPort:
+        // The ports there are, as for a missing one: the operator named
+        // something else.
+        return QStringLiteral("cause: %1 is not a serial port%2; serial ports here: %3")
+            .arg(names(), detail.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(detail), portsHere);
     default:
         return QStringLiteral("cause: %1").arg(describe());
     }

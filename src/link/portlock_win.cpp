@@ -1,15 +1,18 @@
 #include "link/portlock.h"
 
+#include "link/portname.h"
+
 #include <windows.h>
 
 namespace {
 
 // One name per device for every session on the machine (a service, a remote
 // desktop, the console), so a script run by another user is turned away too.
-// Backslashes are not allowed in the name after the namespace.
+// Every spelling of a port holds its COM name. Backslashes are not allowed
+// in the name after the namespace.
 QString holdName(const QString &device)
 {
-    QString name = device.toUpper();
+    QString name = WindowsPortName::canonical(device).value_or(device.toUpper());
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return QStringLiteral("Global\\custdisp-device-") + name;
 }

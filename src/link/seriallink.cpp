@@ -5,7 +5,6 @@
 #include "link/linetiming.h"
 #include "link/portbuffers.h"
 
-#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -99,8 +98,8 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
 
     if (DeviceFacts::nameTooLong(real))
         return failed({OpenFailureCause::Other, real, QStringLiteral("the name is too long for this system")});
-    if (QFileInfo(real).isDir())
-        return failed({OpenFailureCause::NotASerialPort, real, QStringLiteral("a directory")});
+    if (const QString why = DeviceFacts::whyNoPort(real); !why.isEmpty())
+        return failed({OpenFailureCause::NotASerialPort, real, why});
 
     // A lock of another running program means the port is taken, whatever
     // its format: QSerialPort would take a lock it does not recognise as its

@@ -7,3 +7,10 @@
 // stop-request pipe would read a progress line as Ctrl-C). False if one of
 // them could not be opened.
 [[nodiscard]] bool openStandardDescriptors();
+
+// Whether what the program prints on standard output reaches someone: a
+// file, a pipe or a console. A window program on Windows has no console of
+// its own; started from one, it attaches to that console here and prints
+// there. False only when there is none (started from Explorer): then only a
+// message box would be seen.
+[[nodiscard]] bool reachStandardOutput();

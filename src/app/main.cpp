@@ -56,6 +56,54 @@ void describeProgram()
     QCoreApplication::setApplicationVersion(QStringLiteral(CUSTDISP_VERSION));
 }
 
+// --help and --version need no display: answered before any window system
+// is touched.
+int answerHelpOrVersion(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    describeProgram();
+    QCommandLineParser parser;
+    declare(parser);
+    // Qt would show a message box on Windows, where a script waits for its
+    // OK for ever: print, unless nobody could read it.
+    if (!reachStandardOutput()) {
+        parser.process(app);  // shows and exits
+        return 0;
+    }
+    [[maybe_unused]] const bool parsed = parser.parse(QCoreApplication::arguments());
+    const QString text = parser.isSet(QStringLiteral("help"))
+                             ? parser.helpText()
+                             : QStringLiteral("custdisp %1\n").arg(QCoreApplication::applicationVersion());
+    std::fputs(qPrintable(text), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+// Without a display there are no toolkit options to strip: a wrong option is
+// still a usage error first.
+int refuseWithoutDisplay(int argc, char *argv[], const QString &why)
+{
+    if (const QString usage = usageError(argc, argv); !usage.isEmpty()) {
+        std::fprintf(stderr, "custdisp: %s\n", qPrintable(usage));
+        return 2;
+    }
+    std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
+    return 1;
+}
+
+// With --simulate, Com 1 is a simulated display for this run; nullptr and
+// the reason when none can be had.
+std::unique_ptr<SimulatedLine> startSimulated(ProgramOptions &options, QString *why)
+{
+    std::unique_ptr<SimulatedLine> simulated = SimulatedLine::start(why);
+    if (!simulated)
+        return nullptr;
+    [[maybe_unused]] const bool mapped = options.ports.setOverride(kSimulatedPort, simulated->devicePath());
+    std::fprintf(stderr, "custdisp: simulated display on %s (Com %d)\n", qPrintable(simulated->devicePath()),
+                 kSimulatedPort);
+    return simulated;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -63,37 +111,10 @@ int main(int argc, char *argv[])
     if (!openStandardDescriptors())
         return 1;
     StopRequests::holdFromNowOn();
-    // --help and --version need no display: answer them before any window
-    // system is touched.
-    if (asksForHelpOrVersion(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        describeProgram();
-        QCommandLineParser parser;
-        declare(parser);
-        // Qt would show a message box on Windows, where a script waits for
-        // its OK for ever: print, unless nobody could read it.
-        if (!reachStandardOutput()) {
-            parser.process(app);  // shows and exits
-            return 0;
-        }
-        [[maybe_unused]] const bool parsed = parser.parse(QCoreApplication::arguments());
-        const QString text = parser.isSet(QStringLiteral("help"))
-                                 ? parser.helpText()
-                                 : QStringLiteral("custdisp %1\n").arg(QCoreApplication::applicationVersion());
-        std::fputs(qPrintable(text), stdout);
-        std::fflush(stdout);
-        return 0;
-    }
-    if (const QString why = whyNoDisplay(); !why.isEmpty()) {
-        // Without a display there are no toolkit options to strip: a wrong
-        // option is still a usage error first.
-        if (const QString usage = usageError(argc, argv); !usage.isEmpty()) {
-            std::fprintf(stderr, "custdisp: %s\n", qPrintable(usage));
-            return 2;
-        }
-        std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
-        return 1;
-    }
+    if (asksForHelpOrVersion(argc, argv))
+        return answerHelpOrVersion(argc, argv);
+    if (const QString why = whyNoDisplay(); !why.isEmpty())
+        return refuseWithoutDisplay(argc, argv, why);
 
     QApplication app(argc, argv);
     describeProgram();
@@ -115,22 +136,12 @@ int main(int argc, char *argv[])
 
     QString error;
     std::optional<ProgramOptions> options = readProgramOptions(parser, &error);
-    if (!options) {
+    std::unique_ptr<SimulatedLine> simulated;
+    if (options && options->simulate)
+        simulated = startSimulated(*options, &error);
+    if (!options || (options->simulate && !simulated)) {
         std::fprintf(stderr, "custdisp: %s\n", qPrintable(error));
         return 2;
-    }
-
-    std::unique_ptr<SimulatedLine> simulated;
-    if (options->simulate) {
-        QString why;
-        simulated = SimulatedLine::start(&why);
-        if (!simulated) {
-            std::fprintf(stderr, "custdisp: %s\n", qPrintable(why));
-            return 2;
-        }
-        [[maybe_unused]] const bool mapped = options->ports.setOverride(kSimulatedPort, simulated->devicePath());
-        std::fprintf(stderr, "custdisp: simulated display on %s (Com %d)\n", qPrintable(simulated->devicePath()),
-                     kSimulatedPort);
     }
 
     for (auto it = saved.devices.cbegin(); it != saved.devices.cend(); ++it)

@@ -143,7 +143,7 @@ Transcript play(const QByteArray &image, qint32 baud, const QStringList &rules, 
 {
     Player p{IspSession(image, baud), {}, baud, {}, {}, {}, {}, {}};
     // Two things no fault rule says: the display's clock ("clock=95%"), and
-    // a line that chatters by itself ("noise=0x15/10ms@860ms+5000ms").
+    // a line that chatters by itself ("noise=0x15/10ms@890ms+5000ms").
     static const QRegularExpression clock(QStringLiteral("^clock=(\\d+)%$"));
     static const QRegularExpression noise(QStringLiteral("^noise=0x([0-9a-f]{2})/(\\d+)ms@(\\d+)ms\\+(\\d+)ms$"));
     for (const QString &r : rules) {
@@ -191,9 +191,9 @@ private Q_SLOTS:
         QTest::newRow("empty image: one frame") << 0 << 9600 << QStringList{} << -1 << "completed"
                                                 << "access erase data#0 end" << 0 << -1 << QString();
         QTest::newRow("access silent: 5 s after its 5.2 ms wire time")
-            << 500 << 9600 << QStringList{"access=silent"} << -1 << "access-timeout" << "access" << 0 << 5005 << QString();
+            << 500 << 9600 << QStringList{"access=silent"} << -1 << "access-timeout" << "access" << 0 << 5028 << QString();
         QTest::newRow("access silent at 600 baud") << 500 << 600 << QStringList{"access=silent"} << -1
-                                                   << "access-timeout" << "access" << 0 << 5083 << QString();
+                                                   << "access-timeout" << "access" << 0 << 5153 << QString();
         QTest::newRow("access answered after 4.9 s") << 500 << 9600 << QStringList{"access=0x07+4900ms"} << -1 << "completed"
                                                      << whole << 0 << -1 << QString();
         QTest::newRow("erase answered after 4.9 s") << 500 << 9600 << QStringList{"erase=0xAA+4900ms"} << -1 << "completed"
@@ -249,13 +249,17 @@ private Q_SLOTS:
         QTest::newRow("600 baud: a duplicate at 91% of the last frame, then its refusal")
             << 400 << 600 << QStringList{"data#1=0xAA+then:0xAA@3302ms", "data#2@1=0x15"} << -1 << "completed"
             << "access erase data#0 data#1 data#2 data#2 end" << 0 << -1 << QString();
+        // The display still answers something else (the version query's
+        // text) as the download starts: the access command waits for quiet.
+        QTest::newRow("the line still busy at the start") << 500 << 9600 << QStringList{"noise=0x53/2ms@0ms+40ms"} << -1
+                                                           << "completed" << whole << 20 << -1 << QString();
         QTest::newRow("a display 5% fast is no stray") << 500 << 9600 << QStringList{"clock=95%"} << -1 << "completed"
                                                        << whole << 0 << -1 << QString();
-        // Refused at 860 ms; the line then never falls quiet: the purge
+        // Refused; the line then never falls quiet: the purge
         // gives up after its 3 s.
         QTest::newRow("a chattering line during the purge")
-            << 500 << 9600 << QStringList{"data#1=0x15", "noise=0x15/10ms@860ms+5000ms"} << -1 << "data-frame-failed"
-            << "access erase data#0 data#1" << 300 << 3860 << QString();
+            << 500 << 9600 << QStringList{"data#1=0x15", "noise=0x15/10ms@890ms+5000ms"} << -1 << "data-frame-failed"
+            << "access erase data#0 data#1" << 300 << 3890 << QString();
         QTest::newRow("erase 07") << 500 << 9600 << QStringList{"erase=0x07"} << -1 << "erase-failed" << "access erase" << 0 << -1 << QString();
         QTest::newRow("erase silent") << 500 << 9600 << QStringList{"erase=silent"} << -1 << "erase-failed"
                                       << "access erase" << 0 << -1 << QString();
@@ -360,26 +364,27 @@ private Q_SLOTS:
         QTest::addColumn<int>("refused");
         QTest::addColumn<int>("framesWritten");
         // 1 byte at 9600: the access command 5.2 ms on the wire, a frame 200 ms.
-        const QString toFrame = QStringLiteral("start =write written@0 =timer@5005 bytes:07@7 =timer@30 timer@31 =write "
-                                               "written@31 =timer@5231 bytes:aa@240 =timer@275 timer@276 =write");
+        // The line is quiet for 23 ms before the access command.
+        const QString toFrame = QStringLiteral("start =timer@23 timer@24 =write written@24 =timer@5029 bytes:07@31 =timer@54 "
+                                               "timer@55 =write written@55 =timer@5255 bytes:aa@264 =timer@299 timer@300 =write");
         QTest::newRow("a write the line did not take counts for nothing")
-            << 1 << toFrame + " writefail@277 =finish:data-frame-failed" << 0 << 0;
+            << 1 << toFrame + " writefail@301 =finish:data-frame-failed" << 0 << 0;
         QTest::newRow("an end frame that does not drain whole")
-            << 1 << toFrame + " written@276 =timer@3476 bytes:aa@480 =progress timer@690 =write timer@691 =none drained:0@700 =finish:data-frame-failed"
+            << 1 << toFrame + " written@300 =timer@3500 bytes:aa@504 =progress timer@714 =write timer@715 =none drained:0@720 =finish:data-frame-failed"
             << 0 << 1;
         QTest::newRow("a stop while the end frame drains changes nothing")
-            << 1 << toFrame + " written@276 bytes:aa@480 timer@690 =write stop@695 =none drained:1@700 =progress=finish:completed" << 0 << 1;
-        QTest::newRow("a timer that wakes early stands") << 1 << "start written@0 timer@4000 =timer@5005 timer@5006 =finish:access-timeout"
+            << 1 << toFrame + " written@300 bytes:aa@504 timer@714 =write stop@716 =none drained:1@720 =progress=finish:completed" << 0 << 1;
+        QTest::newRow("a timer that wakes early stands") << 1 << "start timer@24 =write written@24 timer@4000 =timer@5029 timer@5030 =finish:access-timeout"
                                                          << 0 << 0;
-        QTest::newRow("the line lost while draining") << 1 << toFrame + " written@276 bytes:aa@480 timer@690 lost@695 =finish:data-frame-failed"
+        QTest::newRow("the line lost while draining") << 1 << toFrame + " written@300 bytes:aa@504 timer@714 lost@716 =finish:data-frame-failed"
                                                       << 0 << 1;
-        QTest::newRow("start twice") << 1 << "start =write start =none" << 1 << 0;
-        QTest::newRow("events after the end") << 1 << "start written@0 stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none"
+        QTest::newRow("start twice") << 1 << "start =timer@23 start =none" << 1 << 0;
+        QTest::newRow("events after the end") << 1 << "start stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none"
                                               << 4 << 0;
-        QTest::newRow("written with nothing to write") << 1 << "start written@0 written@1 =none" << 1 << 0;
-        QTest::newRow("drained with no drain asked") << 1 << "start written@0 drained:1@2 =none" << 1 << 0;
+        QTest::newRow("written with nothing to write") << 1 << "start written@0 =none" << 1 << 0;
+        QTest::newRow("drained with no drain asked") << 1 << "start drained:1@2 =none" << 1 << 0;
         QTest::newRow("events before the start") << 1 << "timer@1 =none lost@2 =none writefail@3 =none" << 3 << 0;
-        QTest::newRow("a timer before the write was handed over") << 1 << "start timer@1 =none" << 1 << 0;
+        QTest::newRow("a timer before the write was handed over") << 1 << "start timer@24 =write timer@25 =none" << 1 << 0;
     }
 
     void drivenEvents()

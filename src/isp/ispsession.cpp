@@ -54,11 +54,14 @@ IspActions IspSession::refuse(const char *event)
     return {};
 }
 
-IspActions IspSession::start(Time)
+IspActions IspSession::start(Time now)
 {
     if (m_state != State::Idle)
         return refuse("start, but the download has started already");
-    return send(State::Access, Isp::accessCommand(), m_timings.accessTimeout);
+    m_state = State::Settle;
+    m_purgeEnds = now + m_timings.purgeLimit;
+    m_timerAt = now + quietPeriod();
+    return {IspAction::timer(m_timerAt)};
 }
 
 // A message that awaits an answer. Its gate and its limit start once the
@@ -156,7 +159,7 @@ IspActions IspSession::bytesReceived(QByteArrayView bytes, Time at)
     if (holding() && !allAre(bytes, acceptingByte()))
         return doubt(bytes, at);
     IspActions actions{IspAction::stale(bytes.toByteArray())};
-    if (m_state == State::Purge) {
+    if (m_state == State::Purge || m_state == State::Settle) {
         // The line is not quiet yet: wait on, within the limit.
         m_timerAt = std::min<Time>(at + quietPeriod(), m_purgeEnds);
         actions.push_back(IspAction::timer(m_timerAt));
@@ -181,7 +184,7 @@ IspActions IspSession::timerEnded(Time now)
         default: return retryOrFail(now);
         }
     }
-    if (m_state == State::Purge)
+    if (m_state == State::Purge || m_state == State::Settle)
         return purgeTimerEnded(now);
     return next(now);
 }
@@ -250,11 +253,12 @@ IspActions IspSession::retryOrFail(Time now)
 
 IspActions IspSession::purgeTimerEnded(Time now)
 {
+    const bool settling = m_state == State::Settle;
     if (!m_lastByte || now >= *m_lastByte + quietPeriod())
-        return sendFrame();
+        return settling ? send(State::Access, Isp::accessCommand(), m_timings.accessTimeout) : sendFrame();
     // Chattering for the whole limit: whatever the display holds, nothing
     // more can be said to it.
-    return finish(DownloadOutcome::DataFrameFailed);
+    return finish(settling ? DownloadOutcome::AccessRefused : DownloadOutcome::DataFrameFailed);
 }
 
 IspActions IspSession::writeFailed(Time now)
@@ -289,6 +293,7 @@ IspActions IspSession::lineLost(Time)
     case State::Idle:
     case State::Done:
         return refuse("the line lost, but no download runs");
+    case State::Settle:
     case State::Access:
         return finish(DownloadOutcome::AccessTimeout);
     case State::AfterAccess:

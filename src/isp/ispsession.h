@@ -67,8 +67,9 @@ using IspActions = std::vector<IspAction>;
 // - an acceptance stands only if the line stays free of any other byte until
 //   the next message goes out: the pause after it, and at least until the
 //   display's own answer would have come had the accepted byte been a stray;
-// - before a message is sent again, the line must have been quiet for a
-//   quiet period, within a limit.
+// - before the access command, and before a message is sent again, the line
+//   must have been quiet for a quiet period, within a limit (a display may
+//   still be answering something else: the version query's text).
 class IspSession {
 public:
     using Time = std::chrono::microseconds;
@@ -110,6 +111,7 @@ public:
 private:
     enum class State {
         Idle,
+        Settle,       // before the access command: the line must be quiet
         Access,       // awaiting the answers
         Erase,
         Data,

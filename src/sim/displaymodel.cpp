@@ -124,14 +124,17 @@ std::optional<FaultAction> DisplayModel::judgeData(const ParsedMessage &m, Heard
     heard.frame = m.start >= 0 && m.start % kBlock == 0 ? m.start / kBlock : -1;
     if (!m.ok())
         return FaultAction::answer(DisplayWire::kFrameRefused);
-    if (m.start != m_expectedStart) {
+    // The frame it took last may come again: its answer can be lost on the
+    // way, and the tool then sends it once more. It is written again.
+    const bool again = m.start == m_expectedStart - kBlock && m.start >= 0;
+    if (m.start != m_expectedStart && !again) {
         heard.note = QStringLiteral("start address %1, expected %2").arg(m.start).arg(m_expectedStart);
         return FaultAction::answer(DisplayWire::kFrameRefused);
     }
     const FaultAction action =
         m_plan.actionFor(m.kind, heard.frame, heard.attempt).value_or(FaultAction::answer(DisplayWire::kFrameOk));
     if (takesTheFrame(action)) {
-        m_image.resize(m.start);  // frames come in order: this only ever grows it
+        m_image.resize(m.start);  // frames come in order, or the last one again
         m_image.append(m.data);
         m_expectedStart = m.start + kBlock;
     }

@@ -316,7 +316,13 @@ void MainForm::downloadFirmware()
 {
     if (m_download.isRunning())
         return;
-    m_download.run(target());
+    const DownloadOutcome outcome = m_download.run(target());
+    if (m_record) {
+        if (const QString why = m_record->end(outcome, m_download.framesSent()); !why.isEmpty())
+            showMessage(QStringLiteral("The display record still says the download is under way: ") + why, windowTitle());
+        m_record.reset();
+    }
+    m_portChooser->describeAll();
     if (m_closeAfterDownload)
         close();
 }
@@ -394,6 +400,18 @@ std::optional<ImagePath> MainForm::chooseFirmwareFile()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return ImagePath::fromName(dialog.selectedFiles().constFirst());
+}
+
+// The display's entry says "under way" before the port is opened; if it
+// cannot, nothing is sent (the old entry would outlive a failed download).
+void MainForm::imageAccepted(const FirmwareImage &image)
+{
+    m_record.emplace();
+    if (const QString why = m_record->begin(target().device, image, QStringLiteral("custdisp")); !why.isEmpty()) {
+        m_record.reset();
+        m_download.requestCancel();
+        showMessage(QStringLiteral("The display record cannot be written (%1). Nothing was sent.").arg(why), windowTitle());
+    }
 }
 
 void MainForm::setProgressMaximum(int maximum)

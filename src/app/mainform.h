@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/settings.h"
+#include "isp/downloadrecord.h"
 #include "isp/firmwaredownload.h"
 #include "isp/operator.h"
 #include "settings/portmap.h"
@@ -38,6 +39,7 @@ public:
     // Operator
     void showMessage(const QString &text, const QString &title) override;
     std::optional<ImagePath> chooseFirmwareFile() override;
+    void imageAccepted(const FirmwareImage &image) override;
     void setProgressMaximum(int maximum) override;
     void setProgressValue(int value) override;
     void setCommandsEnabled(bool enabled) override;
@@ -58,6 +60,7 @@ private:
     PortMap m_ports;
     SerialLink m_link;
     FirmwareDownload m_download;
+    std::optional<DownloadRecord> m_record;  // while a download is under way
     bool m_closeAfterDownload = false;
     QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on
 

@@ -1,6 +1,8 @@
 #include "cli/portjob.h"
 
+#include "cli/imagefacts.h"
 #include "isp/downloadoutcome.h"
+#include "isp/downloadrecord.h"
 #include "commands/displaycommands.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
@@ -45,9 +47,9 @@ private:
 
 
 PortJob::PortJob(CliCommand command, Target target, std::array<quint8, 8> packet,
-                 std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort)
+                 std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort, RecordUse recordUse)
     : m_command(command), m_target(std::move(target)), m_packet(packet), m_image(std::move(image)), m_trace(trace),
-      m_namePort(namePort)
+      m_namePort(namePort), m_recordUse(recordUse)
 {
 }
 
@@ -105,20 +107,54 @@ PortResult PortJob::download(SerialLink &link, JobOperator &op)
     PortResult result;
     result.frames = m_image->frameCount();
     DownloadOutcome outcome = DownloadOutcome::Cancelled;
-    if (!m_cancelled) {
-        FirmwareDownload procedure(link, op);
-        m_download = &procedure;
-        outcome = procedure.send(*m_image, m_target);
-        m_download = nullptr;
-        result.framesSent = procedure.framesSent();
-        result.retries = procedure.retries();
-        if (procedure.openFailure())
-            result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
-    }
+    if (!m_cancelled)
+        outcome = sendImage(link, op, result);
     result.outcome = outcomeWord(outcome);
-    result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);
+    if (result.message.isEmpty())
+        result.message = outcome == DownloadOutcome::PortUnavailable ? op.message : downloadMessage(outcome);
     result.exitCode = ExitCode::of(outcome);
     return result;
+}
+
+// The download between its two marks in the display record: the display's
+// entry says "under way" on disk before the port is even opened.
+DownloadOutcome PortJob::sendImage(SerialLink &link, JobOperator &op, PortResult &result)
+{
+    const DisplayRecord record;
+    const DisplayKey key = DownloadRecord::keyOf(m_target.device);
+    std::optional<DownloadRecord> keeper;
+    if (m_recordUse.keep) {
+        if (m_recordUse.skipHeld) {
+            const DisplayRecord::Contents contents = record.load();
+            result.recordWarning = contents.warning;
+            result.record = contents.find(key);
+            if (result.record && result.record->holds(ImageFacts::of(*m_image).sha256))
+                return DownloadOutcome::UpToDate;
+        }
+        keeper.emplace(record);
+        if (const QString why = keeper->begin(m_target.device, *m_image, QStringLiteral("custdisp-cli")); !why.isEmpty()) {
+            result.message = QStringLiteral("%1: the display record cannot be written (%2); nothing was sent")
+                                 .arg(m_target.label, why);
+            result.record.reset();
+            return DownloadOutcome::RecordUnwritable;
+        }
+        if (result.recordWarning.isEmpty())
+            result.recordWarning = keeper->warning();
+    }
+    FirmwareDownload procedure(link, op);
+    m_download = &procedure;
+    const DownloadOutcome outcome = procedure.send(*m_image, m_target);
+    m_download = nullptr;
+    result.framesSent = procedure.framesSent();
+    result.retries = procedure.retries();
+    if (procedure.openFailure())
+        result.cause = procedure.openFailure()->causeLine(PortCatalog::system().deviceList());
+    if (keeper) {
+        if (const QString why = keeper->end(outcome, result.framesSent); !why.isEmpty())
+            result.recordWarning = QStringLiteral("the display record still says the download is under way: ") + why;
+        result.record = record.load().find(key);
+    }
+    return outcome;
 }
 
 PortResult PortJob::sendPacket(SerialLink &link, JobOperator &op)

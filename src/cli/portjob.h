@@ -10,7 +10,14 @@
 #include <atomic>
 #include <memory>
 
+class DownloadRecord;
 class FirmwareDownload;
+
+// What an isp job does with the display record.
+struct RecordUse {
+    bool keep = true;       // a simulated display is no display of this PC's
+    bool skipHeld = false;  // --skip-held: nothing is sent to a display that holds the image
+};
 struct FirmwareImage;
 
 // One port's command on a thread of its own: its own link, reply wait and
@@ -24,7 +31,7 @@ public:
     // front of each line where several ports trace at once.
     // `packet`: the parameter packet, completed (params only).
     PortJob(CliCommand command, Target target, std::array<quint8, 8> packet, std::shared_ptr<const FirmwareImage> image,
-            bool trace, bool namePort);
+            bool trace, bool namePort, RecordUse recordUse = {});
     ~PortJob() override;
 
     // From any thread: stops at the next step; nothing more is sent.
@@ -42,6 +49,7 @@ private:
     friend class JobOperator;
     PortResult sendPacket(class SerialLink &link, class JobOperator &op);
     PortResult download(class SerialLink &link, class JobOperator &op);
+    DownloadOutcome sendImage(class SerialLink &link, class JobOperator &op, PortResult &result);
     void traceTo(class SerialLink &link) const;
 
     CliCommand m_command;
@@ -50,6 +58,7 @@ private:
     std::shared_ptr<const FirmwareImage> m_image;
     bool m_trace;
     bool m_namePort;
+    RecordUse m_recordUse;
     std::atomic<bool> m_cancelled{false};
     FirmwareDownload *m_download = nullptr;  // only touched on the job's thread
 };

@@ -72,7 +72,7 @@ DownloadOutcome FirmwareDownload::send(const FirmwareImage &image, const Target 
     m_openFailure.reset();
 
     const int frameCount = image.frameCount();
-    m_operator.imageAccepted(image.bytes.size());
+    m_operator.imageAccepted(image);
     m_operator.setProgressValue(0);
     m_operator.setProgressMaximum(frameCount);
 

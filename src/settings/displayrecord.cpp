@@ -215,5 +215,9 @@ QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEnt
         || file.write(QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented)) < 0
         || !file.commit())
         return QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+    // The shared folder is group-writable: so is the file, for the next
+    // program, which may be another user's.
+    if (QFileInfo(QFileInfo(m_path).absolutePath()).permissions() & QFileDevice::WriteGroup)
+        QFile::setPermissions(m_path, QFile::permissions(m_path) | QFileDevice::ReadGroup | QFileDevice::WriteGroup);
     return {};
 }

@@ -77,6 +77,10 @@ void insertListing(QJsonObject &report, const PortListing &listing)
     report.insert(QStringLiteral("found"), found);
     report.insert(QStringLiteral("map"), map);
     report.insert(QStringLiteral("record_file"), listing.recordFile);
+    QJsonArray records;
+    for (const DisplayEntry &e : listing.records)
+        records.append(recordValue(e));
+    report.insert(QStringLiteral("records"), records);
 }
 
 }  // namespace

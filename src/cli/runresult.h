@@ -21,6 +21,7 @@ struct PortListing {
     QList<FoundPort> found;
     QList<Entry> map;
     QString recordFile;  // the display record's file
+    QList<DisplayEntry> records;  // every entry in it, the latest first
 };
 
 // How a whole command ended: what the summary, the text and --json report.

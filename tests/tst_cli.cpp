@@ -647,18 +647,22 @@ private Q_SLOTS:
         QCOMPARE(recordEntries().size(), entriesKept + 1);
     }
 
-    // Two programs, two ports each, finishing at once: no entry is lost.
+    // Two programs, twelve ports each, starting and finishing at once: no
+    // entry is lost, and no port is refused for waiting on the record.
     void programsFinishingAtOnce()
     {
         std::vector<std::unique_ptr<Sim>> sims;
-        for (int i = 0; i < 4; ++i)
-            sims.push_back(std::make_unique<Sim>());
+        QStringList args[2];
         const QString image = writeImage(randomImage(100));
+        for (int i = 0; i < 24; ++i) {
+            sims.push_back(std::make_unique<Sim>());
+            args[i % 2] << "-p" << sims.back()->device;
+        }
         QProcess a;
         QProcess b;
-        a.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-q", "-b", "19200", "-p", sims[0]->device, "-p", sims[1]->device, image});
-        b.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-q", "-b", "19200", "-p", sims[2]->device, "-p", sims[3]->device, image});
-        QVERIFY(a.waitForFinished(20000) && b.waitForFinished(20000));
+        a.start(QStringLiteral(CUSTDISP_CLI), QStringList{"isp", "-q", "-b", "19200", image} + args[0]);
+        b.start(QStringLiteral(CUSTDISP_CLI), QStringList{"isp", "-q", "-b", "19200", image} + args[1]);
+        QVERIFY(a.waitForFinished(30000) && b.waitForFinished(30000));
         QCOMPARE(a.exitCode(), 0);
         QCOMPARE(b.exitCode(), 0);
         for (const auto &sim : sims)

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutex>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -198,6 +199,11 @@ DisplayRecord::Contents DisplayRecord::load() const
 
 QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEntry> &entry) const
 {
+    // The ports of one run save from threads of their own: they queue here,
+    // in order, rather than at the lock file, whose waits grow (100 ms,
+    // 200 ms, ...) until one of many gives up.
+    static QMutex oneAtATime;
+    const QMutexLocker queue(&oneAtATime);
     StoreFile::Lock lock(m_path);
     if (const QString why = lock.take(); !why.isEmpty())
         return why;

@@ -190,10 +190,7 @@ DisplayRecord::Contents DisplayRecord::load() const
     const Reading reading = read();
     Contents contents;
     contents.entries = reading.entries;
-    if (reading.wholeFile)
-        contents.warning = reading.ignored.constFirst();
-    else if (!reading.ignored.isEmpty())
-        contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, StoreFile::someOf(reading.ignored, kEntriesNamed));
+    contents.warning = StoreFile::warning(m_path, reading.ignored, reading.wholeFile, kEntriesNamed);
     return contents;
 }
 

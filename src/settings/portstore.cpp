@@ -85,10 +85,7 @@ PortStore::Contents PortStore::load() const
     const Reading reading = read();
     Contents contents;
     contents.devices = reading.devices;
-    if (reading.wholeFile)
-        contents.warning = reading.ignored.constFirst();
-    else if (!reading.ignored.isEmpty())
-        contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, StoreFile::someOf(reading.ignored, kEntriesNamed));
+    contents.warning = StoreFile::warning(m_path, reading.ignored, reading.wholeFile, kEntriesNamed);
     return contents;
 }
 

@@ -38,6 +38,15 @@ QString someOf(const QStringList &items, int named)
     return text;
 }
 
+QString warning(const QString &path, const QStringList &ignored, bool wholeFile, int named)
+{
+    if (ignored.isEmpty())
+        return {};
+    if (wholeFile)
+        return ignored.constFirst();
+    return QStringLiteral("%1: ignored %2").arg(path, someOf(ignored, named));
+}
+
 Lock::Lock(const QString &path) : m_path(path)
 {
 }

@@ -22,6 +22,11 @@ std::optional<QString> refusal(const QString &path, qint64 maxSize, const QStrin
 // "a, b, c and 4 more".
 QString someOf(const QStringList &items, int named);
 
+// What a reading ignored, in one line naming the file: why the whole file
+// was (`wholeFile`: the first of `ignored`), or "PATH: ignored a, b and 3
+// more"; empty when nothing was.
+QString warning(const QString &path, const QStringList &ignored, bool wholeFile, int named);
+
 // Held while a program reads, changes and writes the file at `path`: two
 // programs saving at once would each write back what they read, and one
 // entry would go. The lock is a file beside it (PATH.saving).

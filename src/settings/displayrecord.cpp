@@ -57,7 +57,8 @@ QString DisplayEntry::text() const
     case State::UnderWay:
         // Nobody came back to say how it ended: still running, or the
         // program or the PC stopped dead.
-        return QStringLiteral("download under way or cut off (%1, %2 by %3): %4")
+        return QStringLiteral("download under way: contents unknown (%1, started %2 by %3); unless it is still "
+                              "running, it was cut off: %4")
             .arg(image, at, program, kNoWorkingFirmware);
     case State::DidNotComplete:
         return QStringLiteral("last download did not complete (%1, %2 by %3, %4 after %5 of %6 frames): %7")

@@ -92,7 +92,7 @@ _custdisp_cli()
     [[ -z $port ]] && options+=" --simulate"
     case $command in
         params) options+=" --display-baud --language --code --emulation" ;;
-        isp) options+=" --dry-run" ;;
+        isp) options+=" --dry-run --skip-held" ;;
         ports) options+=" --map" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

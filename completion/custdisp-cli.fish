@@ -29,5 +29,6 @@ complete -c custdisp-cli -n '__fish_seen_subcommand_from params' -l code -x -d '
 complete -c custdisp-cli -n '__fish_seen_subcommand_from params' -l emulation -x -d 'command set' \
     -a "DSP800 ESC/POS 'ADM 787/788' AEDEX UTC/P UTC/S CD5220"
 complete -c custdisp-cli -n '__fish_seen_subcommand_from isp' -l dry-run -d 'isp: check the image and print the plan'
+complete -c custdisp-cli -n '__fish_seen_subcommand_from isp' -l skip-held -d 'isp: send nothing to a display that holds this image'
 complete -c custdisp-cli -n '__fish_seen_subcommand_from ports' -l map -x -a '1= 2= 3= 4=' -d 'ports: save the device of Com N'
 complete -c custdisp-cli -l json -d 'print one JSON report on stdout'

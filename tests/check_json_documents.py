@@ -57,6 +57,9 @@ def main():
             continue
         document = json.loads(run["stdout"])
         kinds.add((document["command"], document.get("dry_run", False)))
+        for port in document.get("ports", []) if isinstance(document.get("ports"), list) else []:
+            if isinstance(port.get("record"), dict):
+                kinds.add(("record", port["record"].get("state")))
         for name, mutate in MUTATIONS.items():
             bad = copy.deepcopy(document)
             mutate(bad)
@@ -68,6 +71,11 @@ def main():
         if kind not in kinds:
             failed += 1
             print(f"FAIL no test made a document of {kind[0]}{' --dry-run' if kind[1] else ''}")
+    # The display record's entries as a port's report shows them.
+    for kind in [("record", "holds"), ("record", "did-not-complete")]:
+        if kind not in kinds:
+            failed += 1
+            print(f"FAIL no test made a document with a display record entry that {kind[1]}")
     print(f"{len(runs) - failed} passed, {failed} failed")
     return 1 if failed else 0
 

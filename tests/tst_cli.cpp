@@ -6,6 +6,7 @@
 
 #include <QScopeGuard>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -76,12 +77,36 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_config;
 
+    QString recordFolder() const { return m_config->filePath(QStringLiteral("record")); }
+    QString recordFile() const { return recordFolder() + QStringLiteral("/displays.json"); }
+    // The display record's entries as the file holds them.
+    QJsonArray recordEntries() const
+    {
+        QFile f(recordFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("displays")).toArray();
+    }
+    QJsonObject recordOf(const QString &device) const
+    {
+        for (const QJsonValue &v : recordEntries()) {
+            if (v.toObject().value(QStringLiteral("device")).toString() == device)
+                return v.toObject();
+        }
+        return {};
+    }
+    static QString shaOf(const QByteArray &bytes)
+    {
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
+
 private Q_SLOTS:
     // Every test starts with no saved port map, and never touches the user's.
     void init()
     {
         m_config = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+        qputenv("CUSTDISP_RECORD_DIR", QFile::encodeName(recordFolder()));
     }
 
     void params_data()
@@ -493,6 +518,169 @@ private Q_SLOTS:
         // The port was released.
         SerialLink after;
         QVERIFY(!after.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
+    }
+
+    // The display record over a download's life: "under way" before the
+    // first byte, the image only when it completed. `seeded`: the display
+    // held another image before (a refusal before the erase gives it back).
+    // `stop`: a signal once frame 2 is under way (0: none).
+    void recordLife_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<bool>("seeded");
+        QTest::addColumn<int>("stop");
+        QTest::addColumn<QString>("state");    // the entry afterwards
+        QTest::addColumn<QString>("outcome");  // did-not-complete: how it ended
+        QTest::addColumn<QString>("image");    // whose sha256: "new", "old"
+        QTest::newRow("completed") << QStringList{} << false << 0 << "holds" << "" << "new";
+        QTest::newRow("refused at access") << QStringList{"--fault", "access=0xAA"} << true << 0 << "holds" << "" << "old";
+        QTest::newRow("refused at access, nothing held before") << QStringList{"--fault", "access=silent"} << false << 0
+                                                                << "" << "" << "";
+        QTest::newRow("refused mid-data") << QStringList{"--fault", "data#2=0x15"} << true << 0 << "did-not-complete"
+                                          << "data-frame-failed" << "new";
+        QTest::newRow("erase refused") << QStringList{"--fault", "erase=0x07"} << true << 0 << "did-not-complete"
+                                       << "erase-failed" << "new";
+        QTest::newRow("stopped") << QStringList{} << true << int(SIGINT) << "did-not-complete" << "cancelled" << "new";
+        QTest::newRow("SIGKILL mid-download") << QStringList{} << true << int(SIGKILL) << "under-way" << "" << "new";
+    }
+
+    void recordLife()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(bool, seeded);
+        QFETCH(int, stop);
+        QFETCH(QString, state);
+        QFETCH(QString, outcome);
+        QFETCH(QString, image);
+        const QByteArray oldImage = randomImage(300);
+        const QByteArray newImage = randomImage(184 * 5 + 1);
+        Sim sim(QStringList{"--fault", "access@1=0xAA"} + faults);  // refuses the first access
+        QCOMPARE(cli({"isp", "-q", "-p", sim.device, writeImage(oldImage, "old.bin")}).exitCode, 8);
+        QVERIFY(recordEntries().isEmpty());  // refused at access, nothing held before: nothing kept
+        if (seeded) {
+            Sim first;
+            QCOMPARE(cli({"isp", "-q", "-p", first.device, writeImage(oldImage, "old.bin")}).exitCode, 0);
+            // The same record entry, moved over to the display under test.
+            QJsonArray entries = recordEntries();
+            QJsonObject e = entries.at(0).toObject();
+            e.insert("device", sim.device);
+            QVERIFY(!writeFile(recordFile(), QJsonDocument(QJsonObject{{"displays", QJsonArray{e}}}).toJson()).isEmpty());
+        }
+        QProcess p;
+        p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-q", "-b", "19200", "-p", sim.device, writeImage(newImage)});
+        QVERIFY(p.waitForStarted());
+        if (stop) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains("data #2 "), 20000);
+            // On disk before the first byte: what a crash now would leave.
+            QCOMPARE(recordOf(sim.device).value("state").toString(), QStringLiteral("under-way"));
+            QCOMPARE(p.state(), QProcess::Running);
+            QVERIFY(p.processId() > 0);
+            ::kill(pid_t(p.processId()), stop);
+        }
+        QVERIFY(p.waitForFinished(20000));
+        const QJsonObject entry = recordOf(sim.device);
+        QCOMPARE(entry.value("state").toString(), state);
+        QCOMPARE(entry.value("outcome").toString(), outcome);
+        const QString sha = image == "new" ? shaOf(newImage) : image == "old" ? shaOf(oldImage) : QString();
+        QCOMPARE(entry.value("sha256").toString(), sha);
+        if (state == "did-not-complete" || state == "under-way") {
+            // Every program says what that means.
+            const Run listed = cli({"ports", "--map", "3=" + sim.device});
+            QVERIFY2(listed.out.contains("no working firmware may be on this display"), qPrintable(listed.out));
+            const Run again = cli({"isp", "-q", "--skip-held", "-b", "19200", "-p", sim.device, writeImage(newImage)});
+            QVERIFY2(again.out != "up-to-date\n", "a display that did not complete is never up to date");
+        }
+    }
+
+    // --skip-held sends nothing only to a display whose record holds this
+    // very image on this very device; without it everything is sent.
+    void skipHeld_data()
+    {
+        QTest::addColumn<bool>("otherDevice");
+        QTest::addColumn<bool>("otherImage");
+        QTest::addColumn<bool>("option");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("same image, same device") << false << false << true << "up-to-date";
+        QTest::newRow("same image, another device") << true << false << true << "completed";
+        QTest::newRow("another image") << false << true << true << "completed";
+        QTest::newRow("no option") << false << false << false << "completed";
+    }
+
+    void skipHeld()
+    {
+        QFETCH(bool, otherDevice);
+        QFETCH(bool, otherImage);
+        QFETCH(bool, option);
+        QFETCH(QString, outcome);
+        Sim held;
+        Sim other;
+        const QByteArray image = randomImage(400);
+        QCOMPARE(cli({"isp", "-q", "-b", "19200", "-p", held.device, writeImage(image)}).exitCode, 0);
+        const QString heard = held.log();
+        QStringList args{"isp", "--json", "-b", "19200", "-p", otherDevice ? other.device : held.device,
+                         writeImage(otherImage ? randomImage(401) : image)};
+        if (option)
+            args << "--skip-held";
+        const Run r = cli(args);
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
+        QCOMPARE(port.value("outcome").toString(), outcome);
+        QCOMPARE(port.value("record").toObject().value("state").toString(), QStringLiteral("holds"));
+        if (outcome == "up-to-date")
+            QCOMPARE(held.log(), heard);  // not a byte
+    }
+
+    // A damaged record never stops a download: the bad part is ignored with
+    // one warning naming the file, the good entries stay, the new one is kept.
+    void damagedRecord_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("entriesKept");
+        const QByteArray good = R"({"device": "/dev/custdisp-good", "state": "holds", "image": "a.bin",
+            "sha256": "0000000000000000000000000000000000000000000000000000000000000000", "size": 1, "frames": 1,
+            "when": "2026-01-01T00:00:00Z", "program": "custdisp-cli"})";
+        QTest::newRow("cut off") << QByteArray(R"({"displays": [)") + good.left(40) << 0;
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("a list") << QByteArray("[1, 2]") << 0;
+        QTest::newRow("an entry without sha256") << QByteArray(R"({"displays": [{"device": "/dev/x", "state": "holds"}, )") + good + "]}" << 1;
+        QTest::newRow("binary junk") << QByteArray("\xff\xfe\0\x01", 4) << 0;
+    }
+
+    void damagedRecord()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, entriesKept);
+        QVERIFY(QDir().mkpath(recordFolder()));
+        QVERIFY(writeFile(recordFile(), contents) == recordFile());
+        Sim sim;
+        const Run r = cli({"isp", "-q", "-b", "19200", "-p", sim.device, writeImage(randomImage(300))});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err.count(recordFile()), 1);
+        QVERIFY2(r.err.contains("warning"), qPrintable(r.err));
+        QCOMPARE(recordOf(sim.device).value("state").toString(), QStringLiteral("holds"));
+        QCOMPARE(recordEntries().size(), entriesKept + 1);
+    }
+
+    // Two programs, twelve ports each, starting and finishing at once: no
+    // entry is lost, and no port is refused for waiting on the record.
+    void programsFinishingAtOnce()
+    {
+        std::vector<std::unique_ptr<Sim>> sims;
+        QStringList args[2];
+        const QString image = writeImage(randomImage(100));
+        for (int i = 0; i < 24; ++i) {
+            sims.push_back(std::make_unique<Sim>());
+            args[i % 2] << "-p" << sims.back()->device;
+        }
+        QProcess a;
+        QProcess b;
+        a.start(QStringLiteral(CUSTDISP_CLI), QStringList{"isp", "-q", "-b", "19200", image} + args[0]);
+        b.start(QStringLiteral(CUSTDISP_CLI), QStringList{"isp", "-q", "-b", "19200", image} + args[1]);
+        QVERIFY(a.waitForFinished(30000) && b.waitForFinished(30000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        for (const auto &sim : sims)
+            QCOMPARE(recordOf(sim->device).value("state").toString(), QStringLiteral("holds"));
     }
 
     // A display that answers frame 1 twice, the second time late, and refuses

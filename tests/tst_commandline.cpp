@@ -17,7 +17,7 @@ QString describe(const CliRequest &r)
         map.append(QStringLiteral("%1=%2").arg(c.number).arg(c.device));
     QStringList flags;
     for (const auto &[set, name] : {std::pair{r.dryRun, "dry-run"}, {r.simulate, "simulate"}, {r.trace, "trace"},
-                                    {r.quiet, "quiet"}, {r.json, "json"}}) {
+                                    {r.quiet, "quiet"}, {r.json, "json"}, {r.skipHeld, "skip-held"}}) {
         if (set)
             flags.append(QLatin1String(name));
     }
@@ -58,6 +58,9 @@ private Q_SLOTS:
         QTest::newRow("--map with version") << QStringList{"version", "--map", "2=/dev/x"} << "--map belongs to ports";
         QTest::newRow("--dry-run with params") << QStringList{"params", "--dry-run"}
                                                << "--dry-run belongs to isp; params would really send";
+        QTest::newRow("--skip-held with params") << QStringList{"params", "--skip-held"} << "--skip-held belongs to isp";
+        QTest::newRow("--skip-held twice") << QStringList{"isp", "--skip-held", "--skip-held", "f"}
+                                           << "--skip-held is given 2 times";
         for (const auto &[option, name] : {std::pair{QStringList{"-p", "2"}, "port"}, {QStringList{"-b", "600"}, "baud"},
                                            {QStringList{"--simulate"}, "simulate"}, {QStringList{"--trace"}, "trace"}})
             QTest::addRow("ports --%s", name) << QStringList{"ports"} + option
@@ -89,7 +92,7 @@ private Q_SLOTS:
         QTest::newRow("a flag twice") << QStringList{"version", "--trace", "--trace"} << "--trace is given 2 times";
         QTest::newRow("a flag under both its names") << QStringList{"version", "-q", "--quiet"} << "--quiet is given 2 times";
         QTest::newRow("json twice") << QStringList{"ports", "--json", "--json"} << "--json is given 2 times";
-        for (const char *option : {"-p1", "-b600", "--simulate", "--trace"})
+        for (const char *option : {"-p1", "-b600", "--simulate", "--trace", "--skip-held"})
             QTest::addRow("dry run with %s", option) << QStringList{"isp", "--dry-run", option, "f"} << "--dry-run opens no port";
     }
 
@@ -119,6 +122,8 @@ private Q_SLOTS:
                                                << "params [Com 1] 9600,N,8,1 0201303a08010300 map[] trace";
         QTest::newRow("dry run") << QStringList{"isp", "--dry-run", "--json", "x.bin"}
                                  << "isp [Com 1] 9600,N,8,1 020131300a000300 x.bin map[] dry-run json";
+        QTest::newRow("skipping held images") << QStringList{"isp", "--skip-held", "-p", "3", "f"}
+                                              << "isp [Com 3] 9600,N,8,1 020131300a000300 f map[] skip-held";
         QTest::newRow("simulated") << QStringList{"isp", "--simulate", "f"} << "isp [Com 1] 9600,N,8,1 020131300a000300 f map[] simulate";
         QTest::newRow("ports, json, map") << QStringList{"ports", "--json", "--map", "2=/dev/ttyUSB0", "--map", "4="}
                                           << "ports [] 9600,N,8,1 020131300a000300 map[2=/dev/ttyUSB0,4=] json";

@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QButtonGroup>
+#include <QCryptographicHash>
 #include <QCommandLineParser>
 #include <QGroupBox>
 #include <QLabel>
@@ -314,7 +315,7 @@ private Q_SLOTS:
         // Port options go on to name the device they reach.
         const QString description = a->text(QAccessible::Description);
         if (group == QLatin1String("OptPort"))
-            QCOMPARE(description, QStringLiteral("Port: ") + b->toolTip());
+            QCOMPARE(description, QStringLiteral("Port: %1.").arg(b->toolTip().replace(QLatin1Char('\n'), QStringLiteral(". "))));
         else
             QCOMPARE(description, kFrameCaptions.value(frame));
     }
@@ -736,6 +737,7 @@ private Q_SLOTS:
         auto *command1 = w.form->findChild<QPushButton *>(QStringLiteral("Command1"));
         QSignalSpy transmitted(command1, &QPushButton::clicked);
         bool sawDuringWait = false;
+        std::optional<DisplayEntry> heldDuringWait;
         // While frame 1's answer is on its way: the window still takes clicks.
         QTimer poll;
         poll.setInterval(10);
@@ -744,6 +746,7 @@ private Q_SLOTS:
                 return;
             poll.stop();
             sawDuringWait = !command1->isEnabled() && bar->maximum() == 3;
+            heldDuringWait = DisplayRecord().load().find(DownloadRecord::keyOf(w.sim.devicePath()));
             clickRadio(member(*w.form, "OptLg", 5));  // SWEDEN
             QTest::mouseClick(command1, Qt::LeftButton);
         });
@@ -760,6 +763,17 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), 0);
         QVERIFY(w.sim.waitForMessages(6));
         QCOMPARE(w.sim.image(), QByteArray(500, 'q') + QByteArray(52, '\0'));
+        // The display record said "under way" mid-download, and holds the
+        // image now; the Com 1 option says so.
+        QVERIFY(heldDuringWait);
+        QCOMPARE(heldDuringWait->state, DisplayEntry::State::UnderWay);
+        const auto held = DisplayRecord().load().find(DownloadRecord::keyOf(w.sim.devicePath()));
+        QVERIFY(held);
+        QCOMPARE(held->program, QStringLiteral("custdisp"));
+        QVERIFY(held->holds(QString::fromLatin1(QCryptographicHash::hash(QByteArray(500, 'q'), QCryptographicHash::Sha256).toHex())));
+        QAbstractButton *com1 = member(*w.form, "OptPort", 0);
+        QVERIFY2(com1->toolTip().contains(QStringLiteral("holds ") + name), qPrintable(com1->toolTip()));
+        QVERIFY(com1->accessibleDescription().contains(QStringLiteral("holds ") + name));
     }
 
     void closingDuringADownloadCancelsIt_data()
@@ -971,9 +985,12 @@ private Q_SLOTS:
     void portTooltipsNameTheirDevices()
     {
         Window w;
-        QCOMPARE(member(*w.form, "OptPort", 0)->toolTip(), w.sim.devicePath());
-        QCOMPARE(member(*w.form, "OptPort", 1)->toolTip(), QStringLiteral("/dev/custdisp-nothing-here"));
-        QCOMPARE(member(*w.form, "OptPort", 3)->toolTip(), QStringLiteral("/dev/custdisp-nothing-here-4"));
+        // The device first, then what the display record says of it.
+        QCOMPARE(member(*w.form, "OptPort", 0)->toolTip().section(QLatin1Char('\n'), 0, 0), w.sim.devicePath());
+        QCOMPARE(member(*w.form, "OptPort", 1)->toolTip(),
+                 QStringLiteral("/dev/custdisp-nothing-here\nNo download to this display is recorded"));
+        QCOMPARE(member(*w.form, "OptPort", 3)->toolTip().section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("/dev/custdisp-nothing-here-4"));
     }
 
     void programOptions_data()

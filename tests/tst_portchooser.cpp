@@ -132,9 +132,9 @@ private Q_SLOTS:
         QMenu *menu = w.form->portChooser().menuFor(2);
         actionNamed(menu, w.sim.devicePath())->trigger();
         delete menu;
-        QCOMPARE(w.com(2)->toolTip(), w.sim.devicePath());
+        QCOMPARE(w.com(2)->toolTip().section(QLatin1Char('\n'), 0, 0), w.sim.devicePath());
         QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w.com(2));
-        QCOMPARE(a->text(QAccessible::Description), QStringLiteral("Port: ") + w.sim.devicePath());
+        QVERIFY(a->text(QAccessible::Description).startsWith(QStringLiteral("Port: %1. ").arg(w.sim.devicePath())));
         QCOMPARE(PortStore(w.storePath).load().devices, (QMap<int, QString>{{2, w.sim.devicePath()}}));
 
         QTest::mouseClick(w.com(2), Qt::LeftButton);
@@ -147,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(actionNamed(menu, w.sim.devicePath())->isChecked());
         actionNamed(menu, QStringLiteral("Default"))->trigger();
         delete menu;
-        QCOMPARE(w.com(2)->toolTip(), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(w.com(2)->toolTip().section(QLatin1Char('\n'), 0, 0), QStringLiteral("/dev/ttyS1"));
         QVERIFY(PortStore(w.storePath).load().devices.isEmpty());
     }
 
@@ -169,7 +169,7 @@ private Q_SLOTS:
         QMenu *menu = w.form->portChooser().menuFor(3);
         menu->findChild<QAction *>(QStringLiteral("OtherDevice"))->trigger();
         delete menu;
-        QCOMPARE(w.com(3)->toolTip(), QStringLiteral("%1 (%2)").arg(link, w.sim.devicePath()));
+        QCOMPARE(w.com(3)->toolTip().section(QLatin1Char('\n'), 0, 0), QStringLiteral("%1 (%2)").arg(link, w.sim.devicePath()));
         QCOMPARE(PortStore(w.storePath).load().devices.value(3), link);
         QCOMPARE(w.form->ports().deviceFor(3), link);
     }

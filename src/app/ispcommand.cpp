@@ -39,7 +39,7 @@ void IspCommand::run(const Target &target)
         return end(outcomeOfRefusal(image.verdict));
     }
 
-    m_operator.imageAccepted(image.bytes.size());
+    m_operator.imageAccepted(image);
     m_operator.setProgressValue(0);
     m_operator.setProgressMaximum(image.frameCount());
     m_openFailure = openCommandPort(target, m_link, m_operator);
@@ -56,6 +56,7 @@ void IspCommand::run(const Target &target)
 // Every way out after the buttons went grey: message, port, buttons, bar.
 void IspCommand::downloadEnded(DownloadOutcome outcome)
 {
+    Q_EMIT transferEnded(outcome);
     if (const QString message = downloadMessage(outcome); !message.isEmpty())
         m_operator.showMessage(message, kTitle);
     m_link.close();

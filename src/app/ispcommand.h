@@ -37,6 +37,8 @@ public:
     const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
 
 Q_SIGNALS:
+    // The bytes have stopped: before the operator is told.
+    void transferEnded(DownloadOutcome outcome);
     void finished(DownloadOutcome outcome);
 
 private:

@@ -3,6 +3,7 @@
 #include "app/programoptions.h"
 #include "process/stoprequests.h"
 #include "process/standarddescriptors.h"
+#include "settings/displayrecord.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
 
@@ -133,6 +134,10 @@ int main(int argc, char *argv[])
     const PortStore::Contents saved = store.load();
     if (!saved.warning.isEmpty())
         std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(saved.warning));
+    // What the Com N tooltips say comes from the display record: what in it
+    // cannot be read is said once, here.
+    if (const QString held = DisplayRecord().load().warning; !held.isEmpty())
+        std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(held));
 
     QString error;
     std::optional<ProgramOptions> options = readProgramOptions(parser, &error);

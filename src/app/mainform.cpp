@@ -159,8 +159,13 @@ MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
     setFixedSize(px(10335), px(7305));
     buildLayout();
-    // A close asked for during a download happens once the port is let go.
-    connect(&m_isp, &IspCommand::finished, this, [this] {
+    // The record is told before the operator: a program ended while the
+    // message is up leaves the truth behind.
+    connect(&m_isp, &IspCommand::transferEnded, this, &MainForm::endRecord);
+    connect(&m_isp, &IspCommand::finished, this, [this](DownloadOutcome outcome) {
+        endRecord(outcome);
+        m_portChooser->describeAll();
+        // A close asked for during a download happens once the port is let go.
         if (m_closeAfterDownload)
             close();
     });
@@ -411,6 +416,27 @@ std::optional<ImagePath> MainForm::chooseFirmwareFile()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return ImagePath::fromName(dialog.selectedFiles().constFirst());
+}
+
+// The display's entry says "under way" before the port is opened; if it
+// cannot, nothing is sent (the old entry would outlive a failed download).
+void MainForm::endRecord(DownloadOutcome outcome)
+{
+    if (!m_record)
+        return;
+    if (const QString why = m_record->end(outcome, m_isp.framesSent()); !why.isEmpty())
+        showMessage(QStringLiteral("The display record still says the download is under way: ") + why, windowTitle());
+    m_record.reset();
+}
+
+void MainForm::imageAccepted(const FirmwareImage &image)
+{
+    m_record.emplace();
+    if (const QString why = m_record->begin(target().device, image, QStringLiteral("custdisp")); !why.isEmpty()) {
+        m_record.reset();
+        m_isp.stop();
+        showMessage(QStringLiteral("The display record cannot be written (%1). Nothing was sent.").arg(why), windowTitle());
+    }
 }
 
 void MainForm::setProgressMaximum(int maximum)

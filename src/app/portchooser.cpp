@@ -2,6 +2,7 @@
 
 #include "settings/platformwords.h"
 
+#include "isp/downloadrecord.h"
 #include "link/devicefacts.h"
 
 #include <QAbstractButton>
@@ -103,11 +104,21 @@ void PortChooser::choose(int n, const QString &device)
     }
 }
 
+void PortChooser::describeAll()
+{
+    for (qsizetype i = 0; i < m_options.size(); ++i)
+        describe(int(i) + 1);
+}
+
 void PortChooser::describe(int n)
 {
-    const QString names = DeviceFacts::namesOf(m_ports.deviceFor(n));
+    const QString device = m_ports.deviceFor(n);
+    const QString names = DeviceFacts::namesOf(device);
+    const std::optional<DisplayEntry> held = DisplayRecord().load().find(DownloadRecord::keyOf(device));
+    const QString record = held ? QStringLiteral("Display %1").arg(held->text())
+                                : QStringLiteral("No download to this display is recorded");
     QAbstractButton *option = m_options.at(n - 1);
-    option->setToolTip(names);
+    option->setToolTip(names + QLatin1Char('\n') + record);
     // The group first, as for every option, then the device.
-    option->setAccessibleDescription(QStringLiteral("Port: %1").arg(names));
+    option->setAccessibleDescription(QStringLiteral("Port: %1. %2.").arg(names, record));
 }

@@ -17,6 +17,8 @@ class QWidget;
 // menu (right click, the Menu key or Shift+F10) lists the ports found now,
 // "Other device…" and "Default (DEVICE)". A choice applies at once, shows in
 // the option's tooltip and accessible description, and is saved for the user.
+// Tooltip and description also say what the display record says the
+// display holds.
 class PortChooser : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +36,10 @@ public:
     void choose(int n, const QString &device);
     // Asks for a device by name, then maps "Com N" to it.
     void chooseOther(int n);
+
+    // Shows again what the display record says of every option's display
+    // (after a download).
+    void describeAll();
 
 Q_SIGNALS:
     // Saving the choice failed; it still holds for this run.

@@ -32,6 +32,7 @@ struct CliRequest {
     ImagePath image;        // isp
     QList<MapChange> mapChanges;  // ports
     bool dryRun = false;
+    bool skipHeld = false;  // isp
     bool simulate = false;
     bool trace = false;
     bool quiet = false;

@@ -152,6 +152,9 @@ private:
                                          QStringLiteral("NAME")};
     const QCommandLineOption m_dryRun{QStringLiteral("dry-run"),
                                       QStringLiteral("isp: check the image and print the plan; no port is opened.")};
+    const QCommandLineOption m_skipHeld{QStringLiteral("skip-held"),
+                                        QStringLiteral("isp: send nothing to a display that holds this very image, as "
+                                                       "this PC's display record says (outcome up-to-date).")};
     const QCommandLineOption m_map{QStringLiteral("map"),
                                    QStringLiteral("ports: save which device \"Com N\" names, N=DEVICE; N= for the default "
                                                   "(repeatable)."),
@@ -170,7 +173,7 @@ void CommandLine::declare()
     m_parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the firmware image, for isp"),
                                    QStringLiteral("[FILE]"));
     m_parser.addOptions({m_port, m_baud, m_simulate, m_trace, m_quiet, m_displayBaud, m_language, m_code, m_emulation,
-                         m_dryRun, m_map, m_json});
+                         m_dryRun, m_skipHeld, m_map, m_json});
 }
 
 ParsedCommandLine CommandLine::parse(const QStringList &arguments, const QByteArrayList &raw)
@@ -194,6 +197,7 @@ ParsedCommandLine CommandLine::parse(const QStringList &arguments, const QByteAr
     if (why)
         return UsageError{*why};
     request.dryRun = m_parser.isSet(m_dryRun);
+    request.skipHeld = m_parser.isSet(m_skipHeld);
     request.simulate = m_parser.isSet(m_simulate);
     request.trace = m_parser.isSet(m_trace);
     request.quiet = m_parser.isSet(m_quiet);
@@ -238,6 +242,7 @@ Refusal CommandLine::refuseMisplaced(const CliRequest &request) const
         {m_emulation, {C::Params}, belongsToParams},
         {m_map, {C::Ports}, QStringLiteral("--map belongs to ports")},
         {m_dryRun, {C::Isp}, QStringLiteral("--dry-run belongs to isp; {command} would really send")},
+        {m_skipHeld, {C::Isp}, QStringLiteral("--skip-held belongs to isp")},
         {m_port, talking, notForPorts},
         {m_baud, talking, notForPorts},
         {m_simulate, talking, notForPorts},
@@ -252,14 +257,14 @@ Refusal CommandLine::refuseMisplaced(const CliRequest &request) const
     // Only -p and --map add up; any other option given twice is a slip.
     const QStringList given = m_parser.optionNames();
     for (const QCommandLineOption *o : {&m_baud, &m_displayBaud, &m_language, &m_code, &m_emulation, &m_simulate,
-                                        &m_trace, &m_quiet, &m_dryRun, &m_json}) {
+                                        &m_trace, &m_quiet, &m_dryRun, &m_skipHeld, &m_json}) {
         const auto times = std::count_if(given.cbegin(), given.cend(), [o](const QString &n) { return o->names().contains(n); });
         if (times > 1)
             return QStringLiteral("--%1 is given %2 times; give it once").arg(longName(*o)).arg(times);
     }
     // A dry run opens no port: what only a port would use is refused.
     if (m_parser.isSet(m_dryRun)) {
-        for (const QCommandLineOption *o : {&m_port, &m_baud, &m_simulate, &m_trace}) {
+        for (const QCommandLineOption *o : {&m_port, &m_baud, &m_simulate, &m_trace, &m_skipHeld}) {
             if (m_parser.isSet(*o))
                 return QStringLiteral("--dry-run opens no port; --%1 does nothing with it").arg(longName(*o));
         }

@@ -2,6 +2,7 @@
 
 #include "cli/clirequest.h"
 #include "isp/downloadoutcome.h"
+#include "isp/downloadrecord.h"
 #include "cli/portrun.h"
 #include "cli/runevents.h"
 #include "commands/displaycommands.h"
@@ -57,9 +58,16 @@ RunResult listPorts(const CliRequest &request, RunEvents &events)
     PortListing listing;
     listing.found = found;
     const PortMap ports = savedPorts(store, events);
+    const DisplayRecord record;
+    const DisplayRecord::Contents held = record.load();
+    if (!held.warning.isEmpty())
+        events.note(QStringLiteral("custdisp-cli: warning: ") + held.warning);
+    listing.recordFile = record.path();
+    listing.records = held.entries;
     for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
         listing.map.append({n, ports.deviceFor(n), DeviceFacts::realDevicePath(ports.deviceFor(n)),
-                            ports.sourceOf(n) == PortMap::Source::Saved});
+                            ports.sourceOf(n) == PortMap::Source::Saved,
+                            held.find(DownloadRecord::keyOf(ports.deviceFor(n)))});
     result.listing = listing;
     return result;
 }
@@ -135,7 +143,7 @@ RunResult runOnTargets(const CliRequest &request, RunEvents &events)
             events.note(QStringLiteral("simulated display on %1").arg(simulated->devicePath()));
     }
     const PortRun run = runOnPorts(request.command, targets, DisplayPacket::parameterPacket(request.settings.ParamPacket),
-                                   image, request.trace, events);
+                                   image, request.trace, events, RecordUse{!request.simulate, request.skipHeld});
     result.ports = run.results;
     result.exitCode = run.exitCode();
     return result;

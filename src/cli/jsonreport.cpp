@@ -24,6 +24,17 @@ QJsonObject imageObject(const ImageFacts &image)
     return o;
 }
 
+// An entry of the display record as scripts read it: the stored fields and
+// the technician's line.
+QJsonValue recordValue(const std::optional<DisplayEntry> &entry)
+{
+    if (!entry)
+        return QJsonValue::Null;
+    QJsonObject o = entry->toJson();
+    o.insert(QStringLiteral("text"), entry->text());
+    return o;
+}
+
 QJsonArray portArray(const QList<PortResult> &results)
 {
     QJsonArray ports;
@@ -38,6 +49,10 @@ QJsonArray portArray(const QList<PortResult> &results)
                          {QStringLiteral("seconds"), qRound(r.seconds * 1000) / 1000.0}};
         if (!r.cause.isEmpty())
             port.insert(QStringLiteral("cause"), r.cause);
+        if (r.record || !r.recordWarning.isEmpty())
+            port.insert(QStringLiteral("record"), recordValue(r.record));
+        if (!r.recordWarning.isEmpty())
+            port.insert(QStringLiteral("record_warning"), r.recordWarning);
         ports.append(port);
     }
     return ports;
@@ -57,9 +72,15 @@ void insertListing(QJsonObject &report, const PortListing &listing)
         map.append(QJsonObject{{QStringLiteral("number"), e.number},
                                {QStringLiteral("device"), e.device},
                                {QStringLiteral("real_device"), e.realDevice},
-                               {QStringLiteral("source"), e.saved ? QStringLiteral("saved") : QStringLiteral("default")}});
+                               {QStringLiteral("source"), e.saved ? QStringLiteral("saved") : QStringLiteral("default")},
+                               {QStringLiteral("record"), recordValue(e.record)}});
     report.insert(QStringLiteral("found"), found);
     report.insert(QStringLiteral("map"), map);
+    report.insert(QStringLiteral("record_file"), listing.recordFile);
+    QJsonArray records;
+    for (const DisplayEntry &e : listing.records)
+        records.append(recordValue(e));
+    report.insert(QStringLiteral("records"), records);
 }
 
 }  // namespace

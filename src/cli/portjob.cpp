@@ -1,8 +1,10 @@
 #include "cli/portjob.h"
 
+#include "cli/imagefacts.h"
 #include "commands/displaycommands.h"
 #include "commands/messagesink.h"
 #include "isp/downloadoutcome.h"
+#include "isp/downloadrecord.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "link/devicefacts.h"
@@ -26,9 +28,9 @@ public:
 }  // namespace
 
 PortJob::PortJob(CliCommand command, Target target, std::array<quint8, 8> packet,
-                 std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort)
+                 std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort, RecordUse recordUse)
     : m_command(command), m_target(std::move(target)), m_packet(packet), m_image(std::move(image)), m_trace(trace),
-      m_namePort(namePort)
+      m_namePort(namePort), m_recordUse(recordUse)
 {
 }
 
@@ -99,38 +101,74 @@ void PortJob::download()
 {
     const int frames = m_image->frameCount();
     Q_EMIT progress(0, frames);
+    PortResult result;
+    result.frames = frames;
+    // The result is passed along: the download ends after this returns.
+    const auto endAs = [this](DownloadOutcome outcome, PortResult result) {
+        endRecord(outcome, result);
+        result.outcome = outcomeWord(outcome);
+        if (result.message.isEmpty())
+            result.message = downloadMessage(outcome);
+        result.exitCode = ExitCode::of(outcome);
+        end(result);
+    };
+    if (const std::optional<DownloadOutcome> before = beginRecord(result))
+        return endAs(*before, result);
     KeptMessage kept;
     if (const std::optional<OpenFailure> failure = openCommandPort(m_target, *m_link, kept)) {
-        PortResult result;
-        result.frames = frames;
-        result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
         result.message = kept.message;
         result.cause = failure->causeLine(PortCatalog::system().deviceList());
-        result.exitCode = ExitCode::of(DownloadOutcome::PortUnavailable);
-        return end(result);
+        return endAs(DownloadOutcome::PortUnavailable, result);
     }
+    // A stop that came while the port opened: not a byte goes out.
+    if (m_cancelled)
+        return endAs(DownloadOutcome::Cancelled, result);
     m_download = std::make_unique<FirmwareDownload>(*m_link);
     connect(m_download.get(), &FirmwareDownload::progress, this, &PortJob::progress);
-    connect(m_download.get(), &FirmwareDownload::finished, this, [this, frames](DownloadOutcome outcome) {
-        PortResult result;
-        result.frames = frames;
+    connect(m_download.get(), &FirmwareDownload::finished, this, [this, result, endAs](DownloadOutcome outcome) mutable {
         result.framesSent = m_download->framesSent();
         result.retries = m_download->retries();
         result.cause = m_download->answerCause();
-        result.outcome = outcomeWord(outcome);
-        result.message = downloadMessage(outcome);
-        result.exitCode = ExitCode::of(outcome);
-        end(result);
+        endAs(outcome, result);
     });
-    // A stop that came while the port opened: not a byte goes out.
-    if (m_cancelled) {
-        PortResult result;
-        result.frames = frames;
-        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
-        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
-        return end(result);
-    }
     m_download->start(m_image->bytes);
+}
+
+// The display's entry says "under way" on disk before the port is even
+// opened; with --skip-held a display that holds this very image is left
+// alone. An outcome when the download must not start.
+std::optional<DownloadOutcome> PortJob::beginRecord(PortResult &result)
+{
+    if (!m_recordUse.keep)
+        return std::nullopt;
+    const DisplayKey key = DownloadRecord::keyOf(m_target.device);
+    if (m_recordUse.skipHeld) {
+        const DisplayRecord::Contents contents = m_displayRecord.load();
+        result.recordWarning = contents.warning;
+        result.record = contents.find(key);
+        if (result.record && result.record->holds(ImageFacts::of(*m_image).sha256))
+            return DownloadOutcome::UpToDate;
+    }
+    m_keeper.emplace(m_displayRecord);
+    if (const QString why = m_keeper->begin(m_target.device, *m_image, QStringLiteral("custdisp-cli")); !why.isEmpty()) {
+        result.message = QStringLiteral("%1: the display record cannot be written (%2); nothing was sent").arg(m_target.label, why);
+        result.record.reset();
+        m_keeper.reset();
+        return DownloadOutcome::RecordUnwritable;
+    }
+    if (result.recordWarning.isEmpty())
+        result.recordWarning = m_keeper->warning();
+    return std::nullopt;
+}
+
+void PortJob::endRecord(DownloadOutcome outcome, PortResult &result)
+{
+    if (!m_keeper)
+        return;
+    if (const QString why = m_keeper->end(outcome, result.framesSent); !why.isEmpty())
+        result.recordWarning = QStringLiteral("the display record still says the download is under way: ") + why;
+    result.record = m_displayRecord.load().find(DownloadRecord::keyOf(m_target.device));
+    m_keeper.reset();
 }
 
 void PortJob::sendPacket()

@@ -2,6 +2,8 @@
 
 #include "cli/portresult.h"
 #include "cli/clirequest.h"
+#include "isp/downloadoutcome.h"
+#include "isp/downloadrecord.h"
 #include "link/target.h"
 
 #include <QElapsedTimer>
@@ -10,9 +12,16 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class FirmwareDownload;
 class SerialLink;
+
+// What an isp job does with the display record.
+struct RecordUse {
+    bool keep = true;       // a simulated display is no display of this PC's
+    bool skipHeld = false;  // --skip-held: nothing is sent to a display that holds the image
+};
 struct FirmwareImage;
 
 // One port's command: its own link and download, driven by the events of the
@@ -26,7 +35,7 @@ public:
     // front of each line where several ports trace at once.
     // `packet`: the parameter packet, completed (params only).
     PortJob(CliCommand command, Target target, std::array<quint8, 8> packet, std::shared_ptr<const FirmwareImage> image,
-            bool trace, bool namePort);
+            bool trace, bool namePort, RecordUse recordUse = {});
     ~PortJob() override;
 
     // From any thread: stops at the next step; nothing more is sent.
@@ -43,6 +52,8 @@ Q_SIGNALS:
 
 private:
     void download();
+    std::optional<DownloadOutcome> beginRecord(PortResult &result);
+    void endRecord(DownloadOutcome outcome, PortResult &result);
     void sendPacket();
     void traceTo(SerialLink &link) const;
     void end(PortResult result);
@@ -53,9 +64,12 @@ private:
     std::shared_ptr<const FirmwareImage> m_image;
     bool m_trace;
     bool m_namePort;
+    RecordUse m_recordUse;
     std::atomic<bool> m_cancelled{false};
     // Made on the job's own thread, in run().
     std::unique_ptr<SerialLink> m_link;
     std::unique_ptr<FirmwareDownload> m_download;
     QElapsedTimer m_clock;
+    DisplayRecord m_displayRecord;
+    std::optional<DownloadRecord> m_keeper;  // while the download may change the display
 };

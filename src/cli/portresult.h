@@ -1,9 +1,12 @@
 #pragma once
 
 #include "isp/downloadoutcome.h"
+#include "settings/displayrecord.h"
 
 #include <QMetaType>
 #include <QString>
+
+#include <optional>
 
 // How one port's command ended: the one record the progress printer, the
 // summary table and --json all read, so no front end works an outcome out
@@ -19,6 +22,10 @@ struct PortResult {
     int framesSent = 0;  // distinct data frames written whole to the line
     int retries = 0;     // data frames written again after a refusal or silence
     double seconds = 0;
+    // isp: what the display record says of the display afterwards, and why
+    // it could not be read or written, if so.
+    std::optional<DisplayEntry> record;
+    QString recordWarning;
 
     int attempts() const { return framesSent + retries; }
     // For a line that names the port already: the message without the

@@ -27,7 +27,7 @@ constexpr int kThreadEndLimitMs = 5000;
 }  // namespace
 
 PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
-                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events)
+                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events, RecordUse recordUse)
 {
     QStringList labels;
     for (const Target &t : targets)
@@ -42,7 +42,7 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
     std::vector<std::unique_ptr<PortJob>> jobs;
     std::vector<Qt::HANDLE> threadIds(size_t(targets.size()), nullptr);
     for (int i = 0; i < targets.size(); ++i) {
-        auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1);
+        auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1, recordUse);
         auto thread = std::make_unique<QThread>();
         thread->setObjectName(targets.at(i).label);
         job->moveToThread(thread.get());

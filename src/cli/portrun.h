@@ -23,4 +23,4 @@ struct PortRun {
 // simply N = 1. Ctrl-C stops every port at its next step. Progress and each
 // port's end go to `events` as they happen.
 PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
-                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events);
+                   std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events, RecordUse recordUse = {});

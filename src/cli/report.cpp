@@ -61,6 +61,10 @@ QList<ReportLine> notes(const CliRequest &request, const RunResult &result)
         succeeded = succeeded || r.exitCode == ExitCode::kSuccess;
         if (!r.cause.isEmpty())
             lines.append(toStderr(result.ports.size() > 1 ? portLine(r.port, r.cause) : r.cause));
+        if (!r.recordWarning.isEmpty())
+            lines.append(toStderr(QStringLiteral("custdisp-cli: warning: ") + r.recordWarning));
+        if (r.exitCode == ExitCode::of(DownloadOutcome::RecordUnwritable))
+            lines.append(toStderr(r.message));
     }
     if (cancelled && request.command == CliCommand::Isp)
         lines.append(toStderr(QStringLiteral("cancelled: the display did not receive the whole image")));

@@ -16,9 +16,12 @@ struct PortListing {
         QString device;      // saved, or the platform's default
         QString realDevice;  // links resolved
         bool saved = false;
+        std::optional<DisplayEntry> record;  // what the display record says of it
     };
     QList<FoundPort> found;
     QList<Entry> map;
+    QString recordFile;  // the display record's file
+    QList<DisplayEntry> records;  // every entry in it, the latest first
 };
 
 // How a whole command ended: what the summary, the text and --json report.

@@ -61,8 +61,10 @@ QString listingText(const PortListing &listing)
         text += QStringList{p.device, p.description, p.manufacturer, p.ids, p.serialNumber}.join(QLatin1Char('\t'))
                 + QLatin1Char('\n');
     for (const PortListing::Entry &e : listing.map)
-        text += QStringLiteral("Com %1 -> %2, %3\n")
+        text += QStringLiteral("Com %1 -> %2, %3\n    %4\n")
                     .arg(QString::number(e.number), deviceNames(e.device, e.realDevice),
-                         e.saved ? QStringLiteral("saved") : QStringLiteral("default"));
+                         e.saved ? QStringLiteral("saved") : QStringLiteral("default"),
+                         e.record ? e.record->text() : QStringLiteral("nothing recorded"));
+    text += QStringLiteral("display record: %1\n").arg(listing.recordFile);
     return text;
 }

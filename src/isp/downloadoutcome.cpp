@@ -10,6 +10,8 @@ using O = DownloadOutcome;
 // In the order of the exit statuses, as --help lists them.
 constexpr std::array kRows{
     OutcomeRow{O::Completed, "completed", "ISP Transmit OK!", 0, true, "success"},
+    // Nothing sent: the display's record holds this image (isp --skip-held).
+    OutcomeRow{O::UpToDate, "up-to-date", "", 0, false, "success"},
     OutcomeRow{O::DialogCancelled, "no-file-chosen", "", 2, false, "usage"},
     OutcomeRow{O::PortUnavailable, "port-unavailable", "", 3, false, "port unavailable"},
     OutcomeRow{O::FileUnreadable, "file-unreadable", "", 4, false,
@@ -24,6 +26,8 @@ constexpr std::array kRows{
     OutcomeRow{O::DataFrameFailed, "data-frame-failed", "Transmit Data Failled!", 10, true, "data frame failed"},
     // No message: a stop ends the download without a box.
     OutcomeRow{O::Cancelled, "cancelled", "", 11, true, "cancelled (Ctrl-C)"},
+    OutcomeRow{O::RecordUnwritable, "record-unwritable", "", 13, false,
+               "the display record cannot be written; nothing was sent"},
 };
 
 }  // namespace

@@ -18,6 +18,8 @@ enum class DownloadOutcome {
     EraseFailed,
     DataFrameFailed,
     Cancelled,  // the operator stopped it (window closed, Ctrl-C)
+    UpToDate,   // skipped: the record says the display holds this very image
+    RecordUnwritable,  // nothing sent: the display record could not say "under way"
 };
 
 // What an outcome means, in one row: every front end reads it here, and
@@ -52,7 +54,7 @@ namespace ExitCode {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;     // anything not in the table
 constexpr int kUsage = 2;
-constexpr int kSomeFailed = 12; // several ports, and not every one succeeded
+constexpr int kSomeFailed = 12; // several ports, and not every one succeeded (13 is in the table)
 
 inline int of(DownloadOutcome outcome)
 {

@@ -1,21 +1,17 @@
 #include "settings/portstore.h"
 
 #include "settings/portmap.h"
+#include "settings/storefile.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 const QString kGroup = QStringLiteral("ports");
-// Saving takes a moment; another program's save is waited for this long.
-constexpr std::chrono::milliseconds kLockWait{5000};
 
 QString keyOf(int n)
 {
@@ -39,21 +35,11 @@ PortStore::Reading PortStore::read() const
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
         return reading;  // nothing saved yet
-    reading.wholeFile = true;
-    // Only a readable regular file is read at all: a FIFO would block every
-    // start, a device would never end.
-    if (!info.exists() || !info.isFile() || !info.isReadable()) {
-        reading.ignored << QStringLiteral("%1: not a readable file; the saved port map is ignored").arg(m_path);
+    if (const std::optional<QString> refused = StoreFile::refusal(m_path, kMaxFileSize, QStringLiteral("port map"))) {
+        reading.wholeFile = true;
+        reading.ignored << *refused;
         return reading;
     }
-    if (info.size() > kMaxFileSize) {
-        reading.ignored << QStringLiteral("%1: %2 bytes, too big for a port map (at most %3); the saved port map is ignored")
-                               .arg(m_path)
-                               .arg(info.size())
-                               .arg(kMaxFileSize);
-        return reading;
-    }
-    reading.wholeFile = false;
     QSettings file(m_path, QSettings::IniFormat);
     const QStringList keys = file.allKeys();  // the file is parsed here: its status follows
     bool unreadableLines = file.status() == QSettings::FormatError;
@@ -94,28 +80,12 @@ PortStore::Reading PortStore::read() const
     return reading;
 }
 
-namespace {
-
-// "a, b, c and 4 more": a warning stays one short line, however bad the file.
-QString someOf(const QStringList &items, int named)
-{
-    QString text = items.mid(0, named).join(QStringLiteral(", "));
-    if (items.size() > named)
-        text += QStringLiteral(" and %1 more").arg(items.size() - named);
-    return text;
-}
-
-}  // namespace
-
 PortStore::Contents PortStore::load() const
 {
     const Reading reading = read();
     Contents contents;
     contents.devices = reading.devices;
-    if (reading.wholeFile)
-        contents.warning = reading.ignored.constFirst();
-    else if (!reading.ignored.isEmpty())
-        contents.warning = QStringLiteral("%1: ignored %2").arg(m_path, someOf(reading.ignored, kEntriesNamed));
+    contents.warning = StoreFile::warning(m_path, reading.ignored, reading.wholeFile, kEntriesNamed);
     return contents;
 }
 
@@ -127,20 +97,11 @@ QString PortStore::save(int n, const QString &device, QString *dropped) const
         if (c.category() == QChar::Other_Control)
             return QStringLiteral("a device name has no control characters");
     }
-    const QFileInfo info(m_path);
-    if (info.exists() && !info.isFile())
-        return QStringLiteral("%1 is not a regular file").arg(m_path);
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
-        return QStringLiteral("cannot create the folder of %1").arg(m_path);
-    // One program at a time reads, changes and writes the map: two saving
-    // at once would each write back what they read, and one entry would go.
+    // One program at a time reads, changes and writes the map.
     // (Not the ".lock" QSettings takes for itself while it writes.)
-    QLockFile lock(m_path + QStringLiteral(".saving"));
-    if (!lock.tryLock(kLockWait)) {
-        if (lock.error() == QLockFile::LockFailedError)
-            return QStringLiteral("%1 is being saved by another program (lock file %1.saving)").arg(m_path);
-        return QStringLiteral("cannot write %1").arg(m_path);  // nor the lock beside it
-    }
+    StoreFile::Lock lock(m_path);
+    if (const QString why = lock.take(); !why.isEmpty())
+        return why;
 
     // Rewrite the whole file from what was valid in it, then put it in place
     // at once (QSettings writes through a temporary file): a failed write
@@ -162,6 +123,6 @@ QString PortStore::save(int n, const QString &device, QString *dropped) const
         return QStringLiteral("cannot write %1").arg(m_path);
     if (dropped && !old.ignored.isEmpty())
         *dropped = old.wholeFile ? QStringLiteral("%1: replaced; nothing in the old file was kept").arg(m_path)
-                                 : QStringLiteral("%1: dropped %2").arg(m_path, someOf(old.ignored, kEntriesNamed));
+                                 : QStringLiteral("%1: dropped %2").arg(m_path, StoreFile::someOf(old.ignored, kEntriesNamed));
     return {};
 }

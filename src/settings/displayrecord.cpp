@@ -1,0 +1,227 @@
+#include "settings/displayrecord.h"
+
+#include "settings/recordplace.h"
+#include "settings/storefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+using State = DisplayEntry::State;
+
+struct StateName {
+    State state;
+    const char *word;
+};
+constexpr StateName kStates[] = {
+    {State::Holds, "holds"},
+    {State::UnderWay, "under-way"},
+    {State::DidNotComplete, "did-not-complete"},
+};
+
+const QString kDisplays = QStringLiteral("displays");
+
+// An entry's key decides alone which display it is about (see DisplayKey).
+bool sameDisplay(const DisplayKey &entry, const DisplayKey &wanted)
+{
+    if (!wanted.byId.isEmpty())
+        return entry.byId == wanted.byId;
+    return entry.byId.isEmpty() && entry.device == wanted.device;
+}
+
+}  // namespace
+
+QString DisplayEntry::stateWord() const
+{
+    for (const StateName &s : kStates) {
+        if (s.state == state)
+            return QString::fromLatin1(s.word);
+    }
+    return {};
+}
+
+QString DisplayEntry::text() const
+{
+    const QString at = when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"));
+    const QString image = QStringLiteral("%1 (%2 bytes, sha256 %3)").arg(this->image).arg(size).arg(sha256.left(12));
+    switch (state) {
+    case State::Holds:
+        return QStringLiteral("holds %1, %2 by %3").arg(image, at, program);
+    case State::UnderWay:
+        // Nobody came back to say how it ended: still running, or the
+        // program or the PC stopped dead.
+        return QStringLiteral("download under way: contents unknown (%1, started %2 by %3); unless it is still "
+                              "running, it was cut off: %4")
+            .arg(image, at, program, kNoWorkingFirmware);
+    case State::DidNotComplete:
+        return QStringLiteral("last download did not complete (%1, %2 by %3, %4 after %5 of %6 frames): %7")
+            .arg(image, at, program, outcome)
+            .arg(framesSent)
+            .arg(frames)
+            .arg(kNoWorkingFirmware);
+    }
+    return {};
+}
+
+QJsonObject DisplayEntry::toJson() const
+{
+    QJsonObject o{{QStringLiteral("device"), key.device},
+                  {QStringLiteral("state"), stateWord()},
+                  {QStringLiteral("image"), image},
+                  {QStringLiteral("sha256"), sha256},
+                  {QStringLiteral("size"), size},
+                  {QStringLiteral("frames"), frames},
+                  {QStringLiteral("when"), when.toUTC().toString(Qt::ISODate)},
+                  {QStringLiteral("program"), program}};
+    if (!key.byId.isEmpty())
+        o.insert(QStringLiteral("by_id"), key.byId);
+    if (state == State::DidNotComplete) {
+        o.insert(QStringLiteral("outcome"), outcome);
+        o.insert(QStringLiteral("frames_sent"), framesSent);
+    }
+    return o;
+}
+
+std::optional<DisplayEntry> DisplayEntry::fromJson(const QJsonObject &o, QString *why)
+{
+    DisplayEntry e;
+    e.key.device = o.value(QStringLiteral("device")).toString();
+    e.key.byId = o.value(QStringLiteral("by_id")).toString();
+    const QString word = o.value(QStringLiteral("state")).toString();
+    const auto state = std::find_if(std::begin(kStates), std::end(kStates),
+                                    [&word](const StateName &s) { return word == QLatin1String(s.word); });
+    e.image = o.value(QStringLiteral("image")).toString();
+    e.sha256 = o.value(QStringLiteral("sha256")).toString();
+    e.size = o.value(QStringLiteral("size")).toInteger(-1);
+    e.frames = o.value(QStringLiteral("frames")).toInt(-1);
+    e.when = QDateTime::fromString(o.value(QStringLiteral("when")).toString(), Qt::ISODate);
+    e.program = o.value(QStringLiteral("program")).toString();
+    e.outcome = o.value(QStringLiteral("outcome")).toString();
+    e.framesSent = o.value(QStringLiteral("frames_sent")).toInt(0);
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    QString wrong;
+    if (e.key.device.isEmpty())
+        wrong = QStringLiteral("no device");
+    else if (state == std::end(kStates))
+        wrong = QStringLiteral("no state");
+    else if (!sha256.match(e.sha256).hasMatch())
+        wrong = QStringLiteral("no sha256");
+    else if (e.size < 0 || e.frames < 0 || !e.when.isValid())
+        wrong = QStringLiteral("no size, frames or time");
+    if (!wrong.isEmpty()) {
+        *why = QStringLiteral("%1 (%2)").arg(e.key.device.isEmpty() ? QStringLiteral("an entry") : e.key.device, wrong);
+        return std::nullopt;
+    }
+    e.state = state->state;
+    return e;
+}
+
+DisplayRecord::DisplayRecord(QString path) : m_path(std::move(path))
+{
+}
+
+QString DisplayRecord::defaultPath()
+{
+    const QString name = QStringLiteral("/displays.json");
+    // Tests, and whoever wants a record of their own, name the folder.
+    if (const QString folder = qEnvironmentVariable("CUSTDISP_RECORD_DIR"); !folder.isEmpty())
+        return folder + name;
+    const QFileInfo shared(RecordPlace::sharedFolder());
+    if (shared.isDir() && shared.isWritable())
+        return shared.filePath() + name;
+    return RecordPlace::userFolder() + name;
+}
+
+std::optional<DisplayEntry> DisplayRecord::Contents::find(const DisplayKey &key) const
+{
+    for (const DisplayEntry &e : entries) {
+        if (sameDisplay(e.key, key))
+            return e;
+    }
+    return std::nullopt;
+}
+
+DisplayRecord::Reading DisplayRecord::read() const
+{
+    Reading reading;
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink())
+        return reading;
+    reading.wholeFile = true;
+    if (const std::optional<QString> refused = StoreFile::refusal(m_path, kMaxFileSize, QStringLiteral("display record"))) {
+        reading.ignored << *refused;
+        return reading;
+    }
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reading.ignored << QStringLiteral("%1: cannot be read; the display record is ignored").arg(m_path);
+        return reading;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonValue displays = document.object().value(kDisplays);
+    if (error.error != QJsonParseError::NoError || !displays.isArray()) {
+        reading.ignored << QStringLiteral("%1: not a display record (%2); it is ignored")
+                               .arg(m_path, error.error != QJsonParseError::NoError ? error.errorString()
+                                                                                     : QStringLiteral("no list of displays"));
+        return reading;
+    }
+    reading.wholeFile = false;
+    for (const QJsonValue &value : displays.toArray()) {
+        QString why = QStringLiteral("an entry (not an object)");
+        const std::optional<DisplayEntry> entry = value.isObject() ? DisplayEntry::fromJson(value.toObject(), &why)
+                                                                   : std::nullopt;
+        if (entry)
+            reading.entries.append(*entry);
+        else
+            reading.ignored << why;
+    }
+    return reading;
+}
+
+DisplayRecord::Contents DisplayRecord::load() const
+{
+    const Reading reading = read();
+    Contents contents;
+    contents.entries = reading.entries;
+    contents.warning = StoreFile::warning(m_path, reading.ignored, reading.wholeFile, kEntriesNamed);
+    return contents;
+}
+
+QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEntry> &entry) const
+{
+    // The ports of one run save from threads of their own: they queue here,
+    // in order, rather than at the lock file, whose waits grow (100 ms,
+    // 200 ms, ...) until one of many gives up.
+    static QMutex oneAtATime;
+    const QMutexLocker queue(&oneAtATime);
+    StoreFile::Lock lock(m_path);
+    if (const QString why = lock.take(); !why.isEmpty())
+        return why;
+    QList<DisplayEntry> entries = read().entries;
+    entries.removeIf([&key](const DisplayEntry &e) { return sameDisplay(e.key, key); });
+    if (entry)
+        entries.prepend(*entry);  // the latest first: the cap drops the oldest
+    QJsonArray displays;
+    for (const DisplayEntry &e : entries.mid(0, kMaxEntries))
+        displays.append(e.toJson());
+    QSaveFile file(m_path);
+    // commit() has the bytes on the disk before the new file takes the old
+    // one's place: after a power cut the record is the old one or the new.
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented)) < 0
+        || !file.commit())
+        return QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+    // The shared folder is group-writable: so is the file, for the next
+    // program, which may be another user's.
+    if (QFileInfo(QFileInfo(m_path).absolutePath()).permissions() & QFileDevice::WriteGroup)
+        QFile::setPermissions(m_path, QFile::permissions(m_path) | QFileDevice::ReadGroup | QFileDevice::WriteGroup);
+    return {};
+}

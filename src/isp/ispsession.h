@@ -100,6 +100,8 @@ public:
     QByteArray mixedAnswer() const { return m_mixed; }
 
 private:
+    // docs/protocol.md draws these states and what moves between them: a
+    // change here changes the diagram there.
     enum class State {
         Idle,
         Access,       // awaiting the answers

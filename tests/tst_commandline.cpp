@@ -16,8 +16,10 @@ QString describe(const CliRequest &r)
     for (const MapChange &c : r.mapChanges)
         map.append(QStringLiteral("%1=%2").arg(c.number).arg(c.device));
     QStringList flags;
+    // clang-format off
     for (const auto &[set, name] : {std::pair{r.dryRun, "dry-run"}, {r.simulate, "simulate"}, {r.trace, "trace"},
                                     {r.quiet, "quiet"}, {r.json, "json"}}) {
+        // clang-format on
         if (set)
             flags.append(QLatin1String(name));
     }
@@ -36,6 +38,7 @@ class TestCommandLine : public QObject {
 private Q_SLOTS:
     void refusals_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("refusal");
         QTest::newRow("unknown option") << QStringList{"version", "--frobnicate"} << "Unknown option 'frobnicate'.";
@@ -81,6 +84,7 @@ private Q_SLOTS:
         QTest::newRow("json twice") << QStringList{"ports", "--json", "--json"} << "--json is given 2 times";
         for (const char *option : {"-p1", "-b600", "--simulate", "--trace"})
             QTest::addRow("dry run with %s", option) << QStringList{"isp", "--dry-run", option, "f"} << "--dry-run opens no port";
+        // clang-format on
     }
 
     void refusals()
@@ -123,11 +127,13 @@ private Q_SLOTS:
     // Printed by the program itself, never by Qt ending it.
     void answers_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("start");
         QTest::newRow("help") << "--help" << "Usage: ";
         QTest::newRow("help-all") << "--help-all" << "Usage: ";
         QTest::newRow("version") << "--version" << "custdisp-cli " CUSTDISP_VERSION "\n";
+        // clang-format on
     }
 
     void answers()

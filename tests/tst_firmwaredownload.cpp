@@ -295,6 +295,7 @@ private Q_SLOTS:
     // answers as soon as physics allows is never timed out, at any speed.
     void nothingStaleAnswersALaterFrame_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("plan");
         QTest::addColumn<QString>("line");
         QTest::addColumn<int>("outcome");
@@ -331,6 +332,7 @@ private Q_SLOTS:
         // A frame takes 3.2 s to cross at 600 baud, longer than its answer limit.
         QTest::newRow("600 baud, answered as soon as it can be") << QStringList{} << QStringLiteral("600,N,8,1")
                                                                   << completed << QStringList{"access", "erase", "data#0", "end"};
+        // clang-format on
     }
 
     void nothingStaleAnswersALaterFrame()
@@ -376,6 +378,7 @@ private Q_SLOTS:
     // time as a timer after the moment.
     void cancelStopsAtTheNextStep_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("when");
         QTest::addColumn<QString>("delivery");  // "now", "queued" or milliseconds after the moment
         QTest::addColumn<QString>("pauses");    // after access / after each frame / before the end, ms
@@ -403,6 +406,7 @@ private Q_SLOTS:
                                                    << frames;
         QTest::newRow("after the end frame went out") << "end written" << "queued" << "0/0/0" << QStringList{}
                                                       << int(DownloadOutcome::Completed) << frames + QStringList{"end"};
+        // clang-format on
     }
 
     void cancelStopsAtTheNextStep()
@@ -427,7 +431,8 @@ private Q_SLOTS:
             if (delivery == QLatin1String("now"))
                 b.download.requestCancel();
             else if (delivery == QLatin1String("queued"))
-                QMetaObject::invokeMethod(&context, [&] { b.download.requestCancel(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    &context, [&] { b.download.requestCancel(); }, Qt::QueuedConnection);
             else
                 QTimer::singleShot(delivery.toInt(), &context, [&] { b.download.requestCancel(); });
         };

@@ -37,6 +37,7 @@ private Q_SLOTS:
     // Over SSH, in a package check, in a script: no display, and still an answer.
     void helpAndVersionNeedNoDisplay_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("answer");
@@ -48,6 +49,7 @@ private Q_SLOTS:
         QTest::newRow("custdisp-cli --version") << CUSTDISP_CLI << "--version" << "custdisp-cli " + version;
         QTest::newRow("custdisp-sim --help") << CUSTDISP_SIM << "--help" << "--fault";
         QTest::newRow("custdisp-sim --version") << CUSTDISP_SIM << "--version" << "custdisp-sim " + version;
+        // clang-format on
     }
 
     void helpAndVersionNeedNoDisplay()
@@ -149,9 +151,11 @@ private Q_SLOTS:
                 ::close(fd);
         });
         const bool cli = program == QLatin1String(CUSTDISP_CLI);
+        // clang-format off
         p.start(program, cli ? QStringList{"isp", "-b", "19200", "-p", sim.device, image}
                              : program == QLatin1String(CUSTDISP_SIM) ? QStringList{}
                                                                       : QStringList{"--com", "1=" + sim.device});
+        // clang-format on
         QVERIFY(p.waitForStarted());
         if (cli) {
             QVERIFY(p.waitForFinished(30000));

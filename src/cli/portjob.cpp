@@ -57,10 +57,12 @@ void PortJob::cancel()
 {
     m_cancelled = true;
     // The download's wait runs in this job's thread: reach it there.
-    QMetaObject::invokeMethod(this, [this] {
-        if (m_download)
-            m_download->requestCancel();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] {
+            if (m_download)
+                m_download->requestCancel();
+        },
+        Qt::QueuedConnection);
 }
 
 void PortJob::run()

@@ -28,7 +28,7 @@ struct RunResult {
     std::optional<ImageFacts> image;     // isp
     QList<PortResult> ports;             // one per -p, in command-line order
     std::optional<PortListing> listing;  // ports
-    QString usageError;  // what the command line asked cannot be (exit 2)
-    QString failure;     // why the command could not do its work at all
+    QString usageError;                  // what the command line asked cannot be (exit 2)
+    QString failure;                     // why the command could not do its work at all
     int exitCode = 0;
 };

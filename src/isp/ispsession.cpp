@@ -172,9 +172,11 @@ IspActions IspSession::judge(QByteArrayView answer, Time at)
     const bool accepted = allAre(answer, acceptingByte());
     switch (m_state) {
     case State::Access:
+        // clang-format off
         if (accepted)
             return hold(State::AfterAccess, std::max<std::chrono::milliseconds>(m_timings.pauseAfterAccess,
                                                                              std::chrono::ceil<std::chrono::milliseconds>(quietPeriod())), at);
+        // clang-format on
         if (allAre(answer, kWrongVersion))
             return finish(DownloadOutcome::WrongVersion);
         return finish(DownloadOutcome::AccessRefused);

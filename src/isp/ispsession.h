@@ -104,15 +104,15 @@ private:
     // change here changes the diagram there.
     enum class State {
         Idle,
-        Access,       // awaiting the answers
+        Access,  // awaiting the answers
         Erase,
         Data,
         AfterAccess,  // accepted: the line must stay free of any other byte
         AfterErase,
         AfterFrame,
         BeforeEnd,
-        Purge,        // refused or in doubt: wait for a quiet line, then again
-        EndFrame,     // written, draining
+        Purge,     // refused or in doubt: wait for a quiet line, then again
+        EndFrame,  // written, draining
         Done,
     };
 
@@ -140,15 +140,15 @@ private:
     DownloadTimings m_timings;
     int m_frameCount;
     State m_state = State::Idle;
-    bool m_handedOver = false;              // the message awaiting its answers is on its way
+    bool m_handedOver = false;  // the message awaiting its answers is on its way
     int m_frame = 0;
     int m_attempt = 0;
-    QByteArray m_message;                   // the last one written
-    std::chrono::milliseconds m_limit{0};   // its answer limit
-    QByteArray m_answer;                    // what the message under way was answered
+    QByteArray m_message;                  // the last one written
+    std::chrono::milliseconds m_limit{0};  // its answer limit
+    QByteArray m_answer;                   // what the message under way was answered
     Time m_earliestAnswer{0};
     Time m_timerAt{0};
-    std::optional<Time> m_lastByte;         // when the line last said anything
+    std::optional<Time> m_lastByte;  // when the line last said anything
     Time m_purgeEnds{0};
     int m_framesWritten = 0;
     int m_framesSent = 0;

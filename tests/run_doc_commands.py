@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs every command that README.md and docs/*.md give, as written, and
-checks every relative link between them (its file and its #heading) and
-every file of the checkout they name in backticks.
+checks every relative link between them (its file and its #heading), every
+file of the checkout they name in backticks, and that the download's state
+diagram names only states of src/isp/ispsession.h.
 
 Usage: run_doc_commands.py REPO BINDIR [PAGE...]
 
@@ -122,6 +123,22 @@ def check_paths(repo, pages):
                 continue
             if not (repo / path).exists():
                 errors.append(f"{page.relative_to(repo)}: names {path}: no such file")
+    return errors
+
+
+def check_states(repo, pages):
+    """The download's diagram names only states the session has."""
+    errors = []
+    header = (repo / "src/isp/ispsession.h").read_text()
+    enum = re.search(r"enum class State \{(.*?)\};", header, re.S)
+    states = set(re.findall(r"^\s*(\w+),", enum.group(1), re.M)) if enum else set()
+    for page in pages:
+        for line, info, text in blocks(page):
+            if info.split()[:1] != ["mermaid"] or "stateDiagram" not in text:
+                continue
+            drawn = set(re.findall(r"(\w+)\s*-->\s*(?:\w+)", text)) | set(re.findall(r"-->\s*(\w+)", text))
+            for name in sorted(drawn - states):
+                errors.append(f"{page.relative_to(repo)}:{line}: state {name} is not in src/isp/ispsession.h")
     return errors
 
 
@@ -274,7 +291,7 @@ def run_block(repo, bindir, page, line, text):
 def main():
     repo, bindir = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     pages = [Path(p).resolve() for p in sys.argv[3:]] or [repo / "README.md", *sorted((repo / "docs").glob("*.md"))]
-    failures = check_links(repo, pages) + check_paths(repo, pages)
+    failures = check_links(repo, pages) + check_paths(repo, pages) + check_states(repo, pages)
     ran = skipped = 0
     for page in pages:
         for line, info, text in blocks(page):

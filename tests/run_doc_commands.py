@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs every command that README.md and docs/*.md give, as written, and
 checks every relative link between them (its file and its #heading), every
-file of the checkout they name in backticks, and that the download's state
+file of the checkout they name in backticks, the options of every command
+of the three programs they quote in backticks, and that the download's state
 diagram names only states of src/isp/ispsession.h.
 
 Usage: run_doc_commands.py REPO BINDIR [PAGE...]
@@ -207,6 +208,25 @@ def check_command(line, env, cwd):
     return f"{program}: not in its --help: {', '.join(missing)}" if missing else None
 
 
+# A command quoted in the text (`custdisp-cli isp --trace -p N FILE`).
+INLINE_COMMAND = re.compile(r"`((?:custdisp|custdisp-cli|custdisp-sim) [^`]*)`")
+
+
+def check_inline_commands(repo, bindir, pages):
+    """Commands quoted in the text know the options they give."""
+    env = dict(os.environ, PATH=f"{bindir}{os.pathsep}{os.environ.get('PATH', '')}", QT_QPA_PLATFORM="offscreen")
+    errors = []
+    for page in pages:
+        for m in INLINE_COMMAND.finditer(prose(page)):
+            try:
+                why = check_command(m.group(1), env, repo)
+            except ValueError:  # not a whole command: an unbalanced quote
+                continue
+            if why:
+                errors.append(f"{page.relative_to(repo)}: `{m.group(1)}`: {why}")
+    return errors
+
+
 def start_display(folder, name, env):
     log = folder / f".{name}.log"
     proc = subprocess.Popen(["custdisp-sim"], stdout=log.open("w"), stderr=subprocess.STDOUT,
@@ -292,6 +312,7 @@ def main():
     repo, bindir = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     pages = [Path(p).resolve() for p in sys.argv[3:]] or [repo / "README.md", *sorted((repo / "docs").glob("*.md"))]
     failures = check_links(repo, pages) + check_paths(repo, pages) + check_states(repo, pages)
+    failures += check_inline_commands(repo, bindir, pages)
     ran = skipped = 0
     for page in pages:
         for line, info, text in blocks(page):

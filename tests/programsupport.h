@@ -116,4 +116,3 @@ inline Run cli(const QStringList &args, int timeoutMs = 30000)
     return r;
 }
 #endif
-

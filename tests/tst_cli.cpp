@@ -111,6 +111,7 @@ private Q_SLOTS:
 
     void params_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("decoded");
@@ -122,6 +123,7 @@ private Q_SLOTS:
         QTest::newRow("blanks and slashes") << QStringList{"--language", "denmark ii", "--emulation", "UTC/P", "-b", "2400"}
                                             << "02 01 31 3a 0a 04 03 05"
                                             << "baud 9600, language DENMARK II, code USA_EUROPE_CODE, emulation UTC/P";
+        // clang-format on
     }
 
     void params()
@@ -413,7 +415,9 @@ private Q_SLOTS:
         const Run r = cli({"version", "-p", sim.device});
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains(QStringLiteral("cause: %1 is in use by another program (process %2, lock file %3)")
-                                    .arg(sim.device).arg(pid).arg(lock)),
+                                    .arg(sim.device)
+                                    .arg(pid)
+                                    .arg(lock)),
                  qPrintable(r.err));
         QVERIFY(QFile::exists(lock));
         QCOMPARE(sim.log().trimmed(), QString());
@@ -441,7 +445,8 @@ private Q_SLOTS:
         const Run r = cliAsNobody({"version", "-p", sim.device});
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains(QStringLiteral("cause: %1 is locked by %2 of process %3, which no longer runs")
-                                    .arg(sim.device, lock).arg(pid)),
+                                    .arg(sim.device, lock)
+                                    .arg(pid)),
                  qPrintable(r.err));
     }
 
@@ -813,7 +818,8 @@ private Q_SLOTS:
         Sim sim;
         QVERIFY(QDir(m_config->path()).mkpath(QStringLiteral("custdisp")));
         QVERIFY(!writeFile(m_config->filePath(QStringLiteral("custdisp/ports.ini")),
-                           "[ports]\ncom9=/dev/x\ncom3=" + sim.device.toUtf8() + "\ncom1=\n").isEmpty());
+                           "[ports]\ncom9=/dev/x\ncom3=" + sim.device.toUtf8() + "\ncom1=\n")
+                     .isEmpty());
         const Run r = cli({"version", "-p", "3"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err.count(QStringLiteral("warning:")), 1);
@@ -826,6 +832,7 @@ private Q_SLOTS:
     // warning, never Qt's own; and what a save leaves out is said.
     void mapWritersAndMapFiles_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("file");      // the map before: empty for none
         QTest::addColumn<QStringList>("writers");  // ports --map runs started at once
         QTest::addColumn<QString>("warning");      // what reading the file before says
@@ -849,6 +856,7 @@ private Q_SLOTS:
         QTest::newRow("many bad entries") << QByteArray("[ports]\ncom5=/a\ncom6=/b\ncom7=/c\ncom8=/d\ncom9=/e\ncom4=/dev/x\n")
                                           << QStringList{"1=/dev/custdisp-one"} << "ignored " + five << "dropped " + five
                                           << QMap<int, QString>{{1, "/dev/custdisp-one"}, {4, "/dev/x"}};
+        // clang-format on
     }
 
     void mapWritersAndMapFiles()
@@ -969,7 +977,8 @@ private Q_SLOTS:
         const QString image = writeImage(randomImage(1000));
         const QString large = writeImage(randomImage(65504), QStringLiteral("large %2.bin"));  // a name is no format
         for (QString &arg : args)
-            arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image : arg;
+            arg = arg == QLatin1String("SIM") ? sim.device : arg == QLatin1String("IMAGE") ? image
+                                                                                           : arg;
         args.replaceInStrings(QStringLiteral("/dev/null/../LARGE"), large);
         const Run r = cli(args << "--json");
         QCOMPARE(r.exitCode, code);
@@ -1011,7 +1020,9 @@ private Q_SLOTS:
         QCOMPARE(port.value("frames_sent").toInt(), framesSent);
         QCOMPARE(port.value("retries").toInt(), retries);
         QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
+        // clang-format off
         const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"
+        // clang-format on
         QCOMPARE(log.count(QStringLiteral(" attempt 1")), framesSent);
         QCOMPARE(log.count(QRegularExpression(QStringLiteral(" attempt [2-9]"))), retries);
     }

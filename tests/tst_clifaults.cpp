@@ -197,6 +197,7 @@ private Q_SLOTS:
     // failed one never reaches the end frame.
     void downloadOutcomes_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
@@ -212,6 +213,7 @@ private Q_SLOTS:
         QTest::newRow("access answered with two different bytes")
             << QStringList{"access=0x07,0x15"} << 8 << "Access ISP Command Failed!" << "cause: the display answered 07 15";
         QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!" << QString();
+        // clang-format on
     }
 
     void downloadOutcomes()

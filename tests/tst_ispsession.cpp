@@ -22,9 +22,9 @@ using Time = IspSession::Time;
 namespace {
 
 struct Transcript {
-    QStringList lines;     // "access", "data#1", "stale aa", "progress 2", ...
+    QStringList lines;  // "access", "data#1", "stale aa", "progress 2", ...
     QString outcome;
-    QByteArray rebuilt;    // the image as the display accepted it
+    QByteArray rebuilt;  // the image as the display accepted it
     Time end{0};
     int retries = 0;
     QString cause;
@@ -38,8 +38,10 @@ struct Player {
     Time now{0};
     std::optional<Time> timer;
     std::multimap<Time, std::function<IspActions()>> line;  // what the display says, and when
+    // clang-format off
     std::map<int, int> attempts;                           // per data frame
     int clockPct = 100;  // a display whose clock runs fast hears a message end sooner
+    // clang-format on
 
     Time wire(qsizetype bytes) const { return LineTiming::wireTime(bytes, baud); }
 
@@ -175,6 +177,7 @@ private Q_SLOTS:
     // Every way a download ends, what went out, and when it ended.
     void transcripts_data()
     {
+        // clang-format off
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("baud");
         QTest::addColumn<QStringList>("rules");
@@ -306,6 +309,7 @@ private Q_SLOTS:
         QTest::newRow("a stop in a wait") << 500 << 9600 << QStringList{} << 300 << "cancelled" << "access erase data#0" << 0 << 300 << QString();
         QTest::newRow("a stop in a pause") << 500 << 9600 << QStringList{"data#0=0xAA+100ms"} << 530 << "cancelled"
                                            << "access erase data#0" << 0 << 530 << QString();
+        // clang-format on
     }
 
     void transcripts()

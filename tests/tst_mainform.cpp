@@ -72,8 +72,10 @@ struct Window {
 };
 
 const QMap<QString, QString> kFrameCaptions{
+    // clang-format off
     {"Frame1", "Port"}, {"Frame2", "Parameters"}, {"Frame3", "Baud Rate"}, {"Frame4", "Baud"},
     {"Frame5", "Language"}, {"Frame6", "Code"}, {"Frame7", "Command"}};
+// clang-format on
 
 // Every option with what it means on the wire: the port number (OptPort), the
 // line speed (OptBaud), or its byte in the parameter packet.
@@ -84,6 +86,7 @@ struct Option {
     int value;
 };
 const Option kOptions[] = {
+    // clang-format off
     {"OptPort", 0, "Com 1", 1}, {"OptPort", 1, "Com 2", 2}, {"OptPort", 2, "Com 3", 3},
     {"OptPort", 3, "Com 4", 4},
     {"OptBaud", 1, "600", 600}, {"OptBaud", 2, "1200", 1200}, {"OptBaud", 3, "2400", 2400},
@@ -104,6 +107,7 @@ const Option kOptions[] = {
     {"OptCMD", 3, "AEDEX", 3}, {"OptCMD", 4, "UTC/P", 4}, {"OptCMD", 5, "UTC/S", 5},
     {"OptCMD", 6, "CD5220", 6},
 };
+// clang-format on
 
 // What the option the window shows as checked in `group` means on the wire.
 int shownValue(MainForm &w, const char *group)
@@ -177,6 +181,7 @@ private Q_SLOTS:
 
     void controls_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QString>("caption");
@@ -196,6 +201,7 @@ private Q_SLOTS:
         QTest::newRow("Line1") << "Line1" << "MainForm" << "" << QRect(16, 48, 656, 2);
         QTest::newRow("Line2") << "Line2" << "MainForm" << "" << QRect(16, 320, 656, 2);
         QTest::newRow("Line3") << "Line3" << "MainForm" << "" << QRect(16, 400, 656, 2);
+        // clang-format on
     }
 
     void controls()
@@ -366,11 +372,13 @@ private Q_SLOTS:
         const QList<QWidget *> items = f->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         QVERIFY(!items.isEmpty());
         for (QWidget *item : items) {
+            // clang-format off
             const QString where = QStringLiteral("%1 at %2,%3 %4x%5; title %6,%7 %8x%9; inside %10,%11 %12x%13")
                                       .arg(nameOf(item)).arg(item->x()).arg(item->y()).arg(item->width())
                                       .arg(item->height()).arg(title.x()).arg(title.y()).arg(title.width())
                                       .arg(title.height()).arg(inside.x()).arg(inside.y()).arg(inside.width())
                                       .arg(inside.height());
+            // clang-format on
             QVERIFY2(inside.contains(item->geometry()), qPrintable(where));
             QVERIFY2(!item->geometry().intersects(title), qPrintable(where));
             if (qobject_cast<QRadioButton *>(item)) {
@@ -422,11 +430,13 @@ private Q_SLOTS:
 
     void messageBoxesShowTheirTitle_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("title");
         QTest::newRow("ISP") << "ISP Transmit OK!" << "ISP Message";
         QTest::newRow("port") << "COM 2: not available." << "custdisp";
         QTest::newRow("short") << "x" << "ISP Message";
+        // clang-format on
     }
 
     void messageBoxesShowTheirTitle()

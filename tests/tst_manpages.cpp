@@ -105,19 +105,23 @@ private slots:
 void TestManPages::helpAndPageListTheSame_data()
 {
     QTest::addColumn<QString>("binary");
-    QTest::addColumn<QString>("heading");      // of the block in --help
-    QTest::addColumn<QString>("helpItem");     // one item of that block, captured
-    QTest::addColumn<QString>("section");      // of the page
-    QTest::addColumn<QString>("tagItem");      // one item of a .TP tag, captured
+    QTest::addColumn<QString>("heading");   // of the block in --help
+    QTest::addColumn<QString>("helpItem");  // one item of that block, captured
+    QTest::addColumn<QString>("section");   // of the page
+    QTest::addColumn<QString>("tagItem");   // one item of a .TP tag, captured
 
     const QString longOption = QStringLiteral(R"(^  (?:-\w, )?(--[\w-]+))");
     const QString longOptionInTag = QStringLiteral(R"((?:^|[ ,])(--[\w-]+))");
     QTest::newRow("custdisp options") << CUSTDISP_BINARY << "Options:" << longOption << "OPTIONS" << longOptionInTag;
     QTest::newRow("custdisp-sim options") << CUSTDISP_SIM << "Options:" << longOption << "OPTIONS" << longOptionInTag;
     QTest::newRow("custdisp-cli options") << CUSTDISP_CLI << "Options:" << longOption << "OPTIONS" << longOptionInTag;
+    // clang-format off
     QTest::newRow("custdisp-cli commands") << CUSTDISP_CLI << "Commands:" << R"(^  (\w+))" << "COMMANDS" << R"(^(\w+))";
+    // clang-format on
+    // clang-format off
     QTest::newRow("custdisp-cli exit codes")
         << CUSTDISP_CLI << "Exit codes:" << R"((?:^|  )\s*(\d+) )" << "EXIT STATUS" << R"(^(\d+)$)";
+    // clang-format on
 }
 
 void TestManPages::helpAndPageListTheSame()

@@ -17,6 +17,7 @@ class TestPortAccess : public QObject {
 private Q_SLOTS:
     void causeLines_data()
     {
+        // clang-format off
         QTest::addColumn<int>("cause");
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("group");
@@ -51,6 +52,7 @@ private Q_SLOTS:
         QTest::newRow("stale lock") << busy << "" << "" << 0 << qint64(4242)
                                     << "cause: /dev/ttyUSB0 is locked by /var/lock/LCK..ttyUSB0 of process 4242, "
                                        "which no longer runs (left by a crash); remove that file: sudo rm /var/lock/LCK..ttyUSB0";
+        // clang-format on
     }
 
     void causeLines()
@@ -75,6 +77,7 @@ private Q_SLOTS:
 
     void realDevices_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("name");  // DIR: a scratch folder; SIM: the display's device
         QTest::addColumn<QString>("real");
         QTest::newRow("real name") << "SIM" << "SIM";
@@ -84,6 +87,7 @@ private Q_SLOTS:
         QTest::newRow("dot segments") << "DIR/../DIRNAME/display" << "SIM";
         QTest::newRow("bare name is under /dev") << "null" << "/dev/null";
         QTest::newRow("missing stays absolute") << "DIR/nothing" << "DIR/nothing";
+        // clang-format on
     }
 
     void realDevices()

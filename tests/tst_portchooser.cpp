@@ -199,7 +199,7 @@ private Q_SLOTS:
     {
         Window w;
         QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("ports.ini")));  // a folder in the file's place
-        ModalWatcher watcher;  // the window tells the operator; OK closes it
+        ModalWatcher watcher;                                            // the window tells the operator; OK closes it
         w.form->portChooser().choose(1, w.sim.devicePath());
         QCOMPARE(watcher.boxes.size(), 1);
         QVERIFY2(watcher.boxes.constFirst().startsWith(QStringLiteral("custdisp|The device is used for now, but it could not be kept")),

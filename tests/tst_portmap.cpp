@@ -28,6 +28,7 @@ private Q_SLOTS:
     // This run's name beats the saved one, which beats the platform's.
     void precedence_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("thisRun");
         QTest::addColumn<QString>("device");
@@ -38,6 +39,7 @@ private Q_SLOTS:
         QTest::newRow("this run over saved") << "/dev/ttyUSB0" << "/dev/ttyACM0" << "/dev/ttyACM0"
                                              << int(PortMap::Source::ThisRun);
         QTest::newRow("saved blank is the default") << "  " << "" << "/dev/ttyS2" << int(PortMap::Source::Default);
+        // clang-format on
     }
 
     void precedence()
@@ -91,6 +93,7 @@ private Q_SLOTS:
     // rest still counts, and saving keeps it.
     void aMalformedFile_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QString>("com2");
@@ -103,6 +106,7 @@ private Q_SLOTS:
                                            << "/dev/ttyUSB0";
         QTest::newRow("binary junk") << QByteArray("\x01\xff\xfe[[[\n=\n[ports]\ncom2=/dev/ttyUSB0\n") << "" << "/dev/ttyUSB0";
         QTest::newRow("port zero") << QByteArray("[ports]\ncom0=/dev/x\n") << "ports/com0 (not Com 1 to Com 4)" << "";
+        // clang-format on
     }
 
     void aMalformedFile()
@@ -160,12 +164,14 @@ private Q_SLOTS:
 
     void devicesAreKeptAsNamesThatLast_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("kept");  // CWD: the current folder
         QTest::newRow("absolute") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
         QTest::newRow("bare name") << "ttyUSB0" << "ttyUSB0";
         QTest::newRow("relative path") << "adapters/usb0" << "CWD/adapters/usb0";
         QTest::newRow("windows name") << "COM5" << "COM5";
+        // clang-format on
     }
 
     void devicesAreKeptAsNamesThatLast()

@@ -84,6 +84,7 @@ private Q_SLOTS:
 
     void openFailuresHaveOneOutcomeWithACause_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<int>("cause");
@@ -95,6 +96,7 @@ private Q_SLOTS:
         // The system refuses it unread (ENAMETOOLONG): nobody's permission is at fault.
         QTest::newRow("a name too long") << "/dev/" + QString(300, QLatin1Char('x')) << "9600,N,8,1"
                                          << int(OpenFailureCause::Other);
+        // clang-format on
     }
 
     void openFailuresHaveOneOutcomeWithACause()

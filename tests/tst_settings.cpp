@@ -6,8 +6,10 @@
 // Which field a group writes, read back from a Settings value.
 static QString fieldSnapshot(const Settings &s)
 {
+    // clang-format off
     return QStringLiteral("%1 %2 %3").arg(s.CommPortNumber).arg(s.PortSettings,
         QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(s.ParamPacket.data()), 8).toHex(' ')));
+    // clang-format on
 }
 
 class TestSettings : public QObject {
@@ -35,6 +37,7 @@ private Q_SLOTS:
 
     void clickRules_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("group");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<int>("port");
@@ -58,6 +61,7 @@ private Q_SLOTS:
         QTest::newRow("WPC1252_CODE") << "OptCode" << "WPC1252_CODE" << 1 << "9600,N,8,1" << QByteArray::fromHex("31300900");
         QTest::newRow("ESC/POS") << "OptCMD" << "ESC/POS" << 1 << "9600,N,8,1" << QByteArray::fromHex("31300A01");
         QTest::newRow("CD5220") << "OptCMD" << "CD5220" << 1 << "9600,N,8,1" << QByteArray::fromHex("31300A06");
+        // clang-format on
     }
 
     void clickRules()

@@ -77,10 +77,12 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.count(QStringLiteral("ISP Transmit OK!")), 3);
         for (int i = 0; i < 3; ++i) {
+            // clang-format off
             QVERIFY2(r.out.contains(QRegularExpression(QRegularExpression::escape(sims.at(i)->device) + " +" +
                                                        QRegularExpression::escape(sims.at(i)->device) +
                                                        " +ISP Transmit OK! +6/6 +6 ")),
                      qPrintable(r.out));
+            // clang-format on
             QVERIFY(sims.at(i)->waitFor(QStringLiteral("image: 1104 bytes received")));
             QFile rebuilt(m_dir.filePath(QStringLiteral("rebuilt%1.bin").arg(i)));
             QVERIFY(rebuilt.open(QIODevice::ReadOnly));

@@ -96,10 +96,12 @@ private Q_SLOTS:
 
     void helpAndVersion_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("says");
         QTest::newRow("help") << "--help" << "+hangup";
         QTest::newRow("version") << "--version" << CUSTDISP_VERSION;
+        // clang-format on
     }
 
     void helpAndVersion()

@@ -23,6 +23,7 @@ class TestSimulatedDisplay : public QObject {
 private Q_SLOTS:
     void parser_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<int>("chunk");  // bytes fed at a time
         QTest::addColumn<QStringList>("messages");  // "kind" or "kind!" when a problem was found
@@ -54,6 +55,7 @@ private Q_SLOTS:
         QTest::newRow("after the end frame packets parse again")
             << hex("0401848417") + hex("05") + QByteArray(191, '\0') + hex("02800381") << 192
             << QStringList{"access", "end", "version query"};
+        // clang-format on
     }
 
     void parser()
@@ -219,6 +221,7 @@ private Q_SLOTS:
     // formatRule writes what parseRule reads: the same rule back, in one spelling.
     void faultRuleRoundTrip_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("formatted");
         QTest::newRow("silent, numbered, first attempt") << "data#3@1=silent" << "data#3@1=silent";
@@ -229,6 +232,7 @@ private Q_SLOTS:
         // Case-insensitive matching lets a long s stand for s; it is still the same word.
         QTest::newRow("long s in the kind") << QString::fromUtf8("era\xC5\xBF" "e=hangup") << "erase=hangup";
         QTest::newRow("long s in the action") << QString::fromUtf8("data=\xC5\xBF" "ilent") << "data=silent";
+        // clang-format on
     }
 
     void faultRuleRoundTrip()
@@ -406,6 +410,7 @@ private Q_SLOTS:
 
     void endRulesAct_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("rule");  // empty: a healthy display
         QTest::addColumn<QByteArray>("answer");  // all it says, however many chunks
         QTest::addColumn<bool>("hangsUp");
@@ -414,6 +419,7 @@ private Q_SLOTS:
         QTest::newRow("end=hangup") << "end=hangup" << QByteArray() << true;
         QTest::newRow("second end frame only") << "end@2=hangup" << QByteArray() << false;
         QTest::newRow("end=0x5A, more said later") << "end=0x5A+then:0x33,0x44@50ms" << hex("5A3344") << false;
+        // clang-format on
     }
 
     void endRulesAct()

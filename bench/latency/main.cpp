@@ -154,8 +154,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < ports; ++i) {
         if (threads) {
             auto thread = std::make_unique<QThread>();
-            QObject::connect(thread.get(), &QThread::started, thread.get(), [&makePort, i] { makePort(i); },
-                             Qt::DirectConnection);
+            QObject::connect(
+                thread.get(), &QThread::started, thread.get(), [&makePort, i] { makePort(i); },
+                Qt::DirectConnection);
             thread->start();
             toolThreads.push_back(std::move(thread));
         } else {
@@ -172,7 +173,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < ports; ++i) {
         Port *port = tool[size_t(i)].get();
         if (threads)
-            QMetaObject::invokeMethod(port, [port, &image] { port->download.start(image); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                port, [port, &image] { port->download.start(image); }, Qt::QueuedConnection);
         else
             port->download.start(image);
     }
@@ -193,7 +195,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < ports; ++i) {
         if (threads) {  // each port ends on its own thread
             Port *port = tool[size_t(i)].release();
-            QMetaObject::invokeMethod(port, [port] { delete port; }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                port, [port] { delete port; }, Qt::BlockingQueuedConnection);
         }
     }
     for (auto &th : toolThreads) {

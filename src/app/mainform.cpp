@@ -240,6 +240,8 @@ void MainForm::buildCommands()
     m_progress->setTextVisible(false);
     m_progress->setAccessibleName(QStringLiteral("Download progress"));
 
+    // The captions are the display tool's own words, "Fireware" included,
+    // kept exactly as operators know them: manuals and habits point at them.
     m_command1 = button(this, "Command1", QStringLiteral("Transmit Command"), twips(1080, 6600, 2415, 375));
     m_command2 = button(this, "Command2", QStringLiteral("Get Fireware Version"), twips(4080, 6600, 2415, 375));
     m_command3 = button(this, "Command3", QStringLiteral("ISP"), twips(7080, 6600, 2415, 375));

@@ -76,7 +76,7 @@ private:
     SerialLink m_link;
     IspCommand m_isp;
     std::optional<DownloadRecord> m_record;  // while a download is under way
-    bool m_closeAfterDownload = false;  // asked while a download goes on: on its end
+    bool m_closeAfterDownload = false;       // asked while a download goes on: on its end
     QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on
 
     PortChooser *m_portChooser = nullptr;

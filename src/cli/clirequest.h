@@ -6,7 +6,9 @@
 #include <QList>
 #include <QString>
 
+// clang-format off
 enum class CliCommand { Params, Version, Isp, Ports };
+// clang-format on
 
 // What one -p names: "Com N" (through the port map) or a device for this run.
 struct PortName {
@@ -27,9 +29,9 @@ struct MapChange {
 // value; nothing has been touched yet.
 struct CliRequest {
     CliCommand command = CliCommand::Version;
-    QList<PortName> ports;  // in command-line order; Com 1 when none was named
-    Settings settings;      // the line speed and, for params, the display's parameters
-    ImagePath image;        // isp
+    QList<PortName> ports;        // in command-line order; Com 1 when none was named
+    Settings settings;            // the line speed and, for params, the display's parameters
+    ImagePath image;              // isp
     QList<MapChange> mapChanges;  // ports
     bool dryRun = false;
     bool skipHeld = false;  // isp

@@ -134,10 +134,12 @@ private:
                                     QStringLiteral("\"Com N\" (1..4) or %1 (default 1). Repeat it to "
                                                    "run the command on several displays at once.")
                                         .arg(PlatformWords::deviceKind()),
-                                    QStringLiteral("PORT"), QStringLiteral("1")};
+                                    QStringLiteral("PORT"),
+                                    QStringLiteral("1")};
     const QCommandLineOption m_baud{{QStringLiteral("b"), QStringLiteral("baud")},
                                     QStringLiteral("Line speed: 600, 1200, 2400, 4800, 9600 or 19200 (default 9600)."),
-                                    QStringLiteral("SPEED"), QStringLiteral("9600")};
+                                    QStringLiteral("SPEED"),
+                                    QStringLiteral("9600")};
     const QCommandLineOption m_simulate{QStringLiteral("simulate"),
                                         QStringLiteral("Talk to a simulated display instead.") + PlatformWords::simulatorNote()};
     const QCommandLineOption m_trace{QStringLiteral("trace"), QStringLiteral("Print every byte both ways on stderr.")};

@@ -88,8 +88,10 @@ Target targetFor(const PortName &name, const Settings &common, const PortMap &sa
 {
     PortMap ports = saved;
     const int n = name.number > 0 ? name.number : 1;
+    // clang-format off
     if (name.number == 0)
         [[maybe_unused]] const bool named = ports.setDirect(n, name.device);  // never empty
+    // clang-format on
     return ports.target(n, common.PortSettings);
 }
 

@@ -40,10 +40,12 @@ void PortJob::cancel()
 {
     m_cancelled = true;
     // The download lives on this job's thread: reach it there.
-    QMetaObject::invokeMethod(this, [this] {
-        if (m_download)
-            m_download->stop();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] {
+            if (m_download)
+                m_download->stop();
+        },
+        Qt::QueuedConnection);
 }
 
 void PortJob::run()
@@ -189,7 +191,8 @@ void PortJob::sendPacket()
     result.exitCode = ExitCode::kSuccess;
     // The packet must reach the line before the port closes (the version
     // query closes it so by itself).
-    connect(m_link.get(), &SerialLink::drained, this, [this, result] { end(result); }, Qt::SingleShotConnection);
+    connect(
+        m_link.get(), &SerialLink::drained, this, [this, result] { end(result); }, Qt::SingleShotConnection);
     if (m_command == CliCommand::Params)
         m_link->startDrain();
 }

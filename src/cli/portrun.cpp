@@ -48,8 +48,9 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
         job->moveToThread(thread.get());
         // Before the job runs, so it is kept before the job's result comes
         // back through the event queue, and read only after that.
-        QObject::connect(thread.get(), &QThread::started, thread.get(),
-                         [&threadIds, i] { threadIds[size_t(i)] = QThread::currentThreadId(); }, Qt::DirectConnection);
+        QObject::connect(
+            thread.get(), &QThread::started, thread.get(),
+            [&threadIds, i] { threadIds[size_t(i)] = QThread::currentThreadId(); }, Qt::DirectConnection);
         QObject::connect(thread.get(), &QThread::started, job.get(), &PortJob::run);
         // Received on this thread, between two steps of its own loop.
         QObject::connect(job.get(), &PortJob::progress, &loop,

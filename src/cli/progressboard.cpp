@@ -24,10 +24,12 @@ QString ProgressBoard::line(int port) const
         return text + QStringLiteral("...");
     constexpr int kWidth = 20;
     const int filled = r.value * kWidth / r.maximum;
+    // clang-format off
     return text + QStringLiteral("[%1%2]  %3/%4 frames")
                       .arg(QString(filled, QLatin1Char('#')), QString(kWidth - filled, QLatin1Char(' ')))
                       .arg(r.value)
                       .arg(r.maximum);
+    // clang-format on
 }
 
 void ProgressBoard::redraw()

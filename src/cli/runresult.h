@@ -20,7 +20,7 @@ struct PortListing {
     };
     QList<FoundPort> found;
     QList<Entry> map;
-    QString recordFile;  // the display record's file
+    QString recordFile;           // the display record's file
     QList<DisplayEntry> records;  // every entry in it, the latest first
 };
 
@@ -31,7 +31,7 @@ struct RunResult {
     std::optional<ImageFacts> image;     // isp
     QList<PortResult> ports;             // one per -p, in command-line order
     std::optional<PortListing> listing;  // ports
-    QString usageError;  // what the command line asked cannot be (exit 2)
-    QString failure;     // why the command could not do its work at all
+    QString usageError;                  // what the command line asked cannot be (exit 2)
+    QString failure;                     // why the command could not do its work at all
     int exitCode = 0;
 };

@@ -41,12 +41,12 @@ QString planText(const ImageFacts &facts)
                    + QStringLiteral("\nsize: %1 bytes (at most %2)\ndata frames: %3\n"
                                     "first address: %4\nlast frame: %5..%6\nfits: %7\n")
                          .arg(*facts.size)
-                       .arg(Isp::kMaxImageSize)
-                       .arg(facts.frames)
-                       .arg(facts.firstAddress)
-                       .arg(facts.lastAddress - Isp::kBlockSize + 1)
-                       .arg(facts.lastAddress)
-                       .arg(facts.isReady() ? QStringLiteral("yes") : QStringLiteral("no"));
+                         .arg(Isp::kMaxImageSize)
+                         .arg(facts.frames)
+                         .arg(facts.firstAddress)
+                         .arg(facts.lastAddress - Isp::kBlockSize + 1)
+                         .arg(facts.lastAddress)
+                         .arg(facts.isReady() ? QStringLiteral("yes") : QStringLiteral("no"));
     if (!facts.isReady())
         text += facts.message + QLatin1Char('\n');
     return text;

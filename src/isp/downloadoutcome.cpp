@@ -7,7 +7,10 @@ namespace {
 
 using O = DownloadOutcome;
 
-// In the order of the exit statuses, as --help lists them.
+// In the order of the exit statuses, as --help lists them. The messages are
+// the display tool's own words, misspellings included ("Failled"), kept
+// exactly as operators know them and as their notes and scripts quote them:
+// do not correct them.
 constexpr std::array kRows{
     OutcomeRow{O::Completed, "completed", "ISP Transmit OK!", 0, true, "success"},
     // Nothing sent: the display's record holds this image (isp --skip-held).

@@ -17,8 +17,8 @@ enum class DownloadOutcome {
     AccessRefused,
     EraseFailed,
     DataFrameFailed,
-    Cancelled,  // the operator stopped it (window closed, Ctrl-C)
-    UpToDate,   // skipped: the record says the display holds this very image
+    Cancelled,         // the operator stopped it (window closed, Ctrl-C)
+    UpToDate,          // skipped: the record says the display holds this very image
     RecordUnwritable,  // nothing sent: the display record could not say "under way"
 };
 
@@ -26,11 +26,11 @@ enum class DownloadOutcome {
 // nothing works an outcome out again from a message.
 struct OutcomeRow {
     DownloadOutcome outcome;
-    const char *word;      // stable, for scripts and reports: "completed", "access-timeout", ...
-    const char *message;   // the operator's message box; empty where none is shown as such
-    int exitCode;          // custdisp-cli's exit status
-    bool clearsProgress;   // the bar goes back to 0 after the message
-    const char *summary;   // custdisp-cli --help's line for the exit status
+    const char *word;     // stable, for scripts and reports: "completed", "access-timeout", ...
+    const char *message;  // the operator's message box; empty where none is shown as such
+    int exitCode;         // custdisp-cli's exit status
+    bool clearsProgress;  // the bar goes back to 0 after the message
+    const char *summary;  // custdisp-cli --help's line for the exit status
 };
 
 std::span<const OutcomeRow> outcomeTable();
@@ -52,9 +52,9 @@ inline QString downloadMessage(DownloadOutcome outcome)
 // Exit statuses of custdisp-cli that are no download's outcome.
 namespace ExitCode {
 constexpr int kSuccess = 0;
-constexpr int kFailure = 1;     // anything not in the table
+constexpr int kFailure = 1;  // anything not in the table
 constexpr int kUsage = 2;
-constexpr int kSomeFailed = 12; // several ports, and not every one succeeded (13 is in the table)
+constexpr int kSomeFailed = 12;  // several ports, and not every one succeeded (13 is in the table)
 
 inline int of(DownloadOutcome outcome)
 {

@@ -45,6 +45,7 @@ QString FirmwareImage::refusal() const
     return {};
 }
 
+// "Cann't" is the display tool's own word, kept exactly as operators know it.
 QString fileUnreadableText(const QString &name)
 {
     return QStringLiteral("Cann't Open File '") + name + QStringLiteral("'!");

@@ -26,9 +26,9 @@ QByteArray dataFrame(quint16 start, QByteArrayView block)
     const quint16 end = quint16(start + kBlockSize - 1);
     QByteArray frame(kFrameSize, '\0');
     frame[0] = char(kTypeData);
-    frame[1] = char(start >> 8);   // start address: high byte first
+    frame[1] = char(start >> 8);  // start address: high byte first
     frame[2] = char(start & 0xFF);
-    frame[3] = char(end & 0xFF);   // end address: low byte first
+    frame[3] = char(end & 0xFF);  // end address: low byte first
     frame[4] = char(end >> 8);
     std::copy(block.begin(), block.begin() + qMin(block.size(), kBlockSize),
               frame.begin() + kDataOffset);

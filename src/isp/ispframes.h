@@ -13,7 +13,7 @@ constexpr qsizetype kChecksumOffset = 189;  // XOR of offsets 1..188
 constexpr quint8 kTypeErase = 0x00;
 constexpr quint8 kTypeData = 0x01;
 constexpr quint8 kTypeEnd = 0x05;
-constexpr quint8 kTrailer1 = 0x55;          // offsets 190, 191 of a data frame
+constexpr quint8 kTrailer1 = 0x55;  // offsets 190, 191 of a data frame
 constexpr quint8 kTrailer2 = 0xAA;
 
 // 16-bit addresses: the last start address that fits is 65320 (end 0xFFDF),

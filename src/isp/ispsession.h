@@ -109,18 +109,20 @@ public:
     QByteArray mixedAnswer() const { return m_mixed; }
 
 private:
+    // docs/protocol.md draws these states and what moves between them: a
+    // change here changes the diagram there.
     enum class State {
         Idle,
-        Settle,       // before the access command: the line must be quiet
-        Access,       // awaiting the answers
+        Settle,  // before the access command: the line must be quiet
+        Access,  // awaiting the answers
         Erase,
         Data,
         AfterAccess,  // accepted: the line must stay free of any other byte
         AfterErase,
         AfterFrame,
         BeforeEnd,
-        Purge,        // refused or in doubt: wait for a quiet line, then again
-        EndFrame,     // written, draining
+        Purge,     // refused or in doubt: wait for a quiet line, then again
+        EndFrame,  // written, draining
         Done,
     };
 
@@ -149,16 +151,16 @@ private:
     DownloadTimings m_timings;
     int m_frameCount;
     State m_state = State::Idle;
-    bool m_handedOver = false;              // the message awaiting its answers is on its way
+    bool m_handedOver = false;  // the message awaiting its answers is on its way
     int m_frame = 0;
     int m_attempt = 0;
-    QByteArray m_message;                   // the last one written
-    std::chrono::milliseconds m_limit{0};   // its answer limit
-    QByteArray m_answer;                    // what the message under way was answered
-    Time m_writtenAt{0};                    // when the message under way was handed to the line
+    QByteArray m_message;                  // the last one written
+    std::chrono::milliseconds m_limit{0};  // its answer limit
+    QByteArray m_answer;                   // what the message under way was answered
+    Time m_writtenAt{0};                   // when the message under way was handed to the line
     Time m_earliestAnswer{0};
     Time m_timerAt{0};
-    std::optional<Time> m_lastByte;         // when the line last said anything
+    std::optional<Time> m_lastByte;  // when the line last said anything
     Time m_purgeEnds{0};
     int m_framesWritten = 0;
     int m_framesSent = 0;

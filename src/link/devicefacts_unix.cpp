@@ -71,7 +71,7 @@ std::optional<PortLock> lockOf(const QString &device)
     // LCK.. and the name below /dev with '/' as '_', in any of the folders
     // where programs put them (QSerialPort takes the first it can write).
     static const char *const kLockFolders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
-                                               "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
+                                               "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
     QString name = device;
     if (name.startsWith(QLatin1String("/dev/")))
         name.remove(0, 5);

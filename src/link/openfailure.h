@@ -42,11 +42,11 @@ struct OpenFailure {
     }
 
     OpenFailureCause cause = OpenFailureCause::Other;
-    QString device;  // the real device, links resolved
-    QString detail;  // Qt's own words, for a trace
-    QString given;   // the name the operator used, when it differs from `device`
+    QString device;                      // the real device, links resolved
+    QString detail;                      // Qt's own words, for a trace
+    QString given;                       // the name the operator used, when it differs from `device`
     std::optional<DeviceAccess> access;  // with PermissionDenied
-    std::optional<PortLock> lock;  // with Busy
+    std::optional<PortLock> lock;        // with Busy
 
     // "/dev/serial/by-id/x (/dev/ttyUSB0)", or just the device.
     QString names() const;

@@ -8,7 +8,10 @@
 
 // How an operator names a port where the program runs: a device path on
 // Linux (/dev/ttyUSB0), a COM name on Windows.
-enum class PortNaming { DevicePaths, ComNames };
+enum class PortNaming {
+    DevicePaths,
+    ComNames,
+};
 
 // How ports are named on Windows, as pure functions (they are tested on every
 // platform). Windows reaches a serial port only by its DOS device name, COMn;

@@ -170,7 +170,7 @@ DisplayRecord::Reading DisplayRecord::read() const
     if (error.error != QJsonParseError::NoError || !displays.isArray()) {
         reading.ignored << QStringLiteral("%1: not a display record (%2); it is ignored")
                                .arg(m_path, error.error != QJsonParseError::NoError ? error.errorString()
-                                                                                     : QStringLiteral("no list of displays"));
+                                                                                    : QStringLiteral("no list of displays"));
         return reading;
     }
     reading.wholeFile = false;

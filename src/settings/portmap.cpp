@@ -81,7 +81,9 @@ std::optional<PortMap::Override> PortMap::parseOverride(const QString &text, QSt
     const int n = text.left(eq).trimmed().toInt(&ok);
     if (!ok || !isValidPort(n)) {
         *error = QStringLiteral("'%1': the port number must be %2 to %3")
-                     .arg(text).arg(kFirstPort).arg(kLastPort);
+                     .arg(text)
+                     .arg(kFirstPort)
+                     .arg(kLastPort);
         return std::nullopt;
     }
     const QString device = text.mid(eq + 1).trimmed();

@@ -14,7 +14,9 @@ public:
     static constexpr int kFirstPort = 1;
     static constexpr int kLastPort = 4;
 
+    // clang-format off
     enum class Source { Default, Saved, ThisRun };
+    // clang-format on
 
     static bool isValidPort(int n) { return n >= kFirstPort && n <= kLastPort; }
     static QString defaultDevice(int n);

@@ -39,7 +39,7 @@ public:
 private:
     struct Reading {
         QMap<int, QString> devices;
-        QStringList ignored;  // entries, or the whole file, and why
+        QStringList ignored;     // entries, or the whole file, and why
         bool wholeFile = false;  // the file was not read at all
     };
     Reading read() const;

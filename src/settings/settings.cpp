@@ -5,7 +5,7 @@ constexpr int kPortCount = 4;
 constexpr quint8 kDisplayBaudSlowest = 53;  // '5' for 600 baud; faster speeds count down
 constexpr quint8 kLanguageBase = 48;        // '0'; runs past '9' into ':' ';' '<' '='
 
-const QStringList kLineSpeeds = {QStringLiteral("600"),  QStringLiteral("1200"),
+const QStringList kLineSpeeds = {QStringLiteral("600"), QStringLiteral("1200"),
                                  QStringLiteral("2400"), QStringLiteral("4800"),
                                  QStringLiteral("9600"), QStringLiteral("19200")};
 }  // namespace
@@ -60,10 +60,12 @@ namespace OptionGroups {
 
 const OptionGroup &port()
 {
+    // clang-format off
     static const OptionGroup g{"OptPort", "Port", 0,
                                {QStringLiteral("Com 1"), QStringLiteral("Com 2"),
                                 QStringLiteral("Com 3"), QStringLiteral("Com 4")},
                                0, &Settings::clickOptPort};
+    // clang-format on
     return g;
 }
 
@@ -81,6 +83,7 @@ const OptionGroup &displayBaud()
 
 const OptionGroup &language()
 {
+    // clang-format off
     static const OptionGroup g{
         "OptLg", "Language", 0,
         {QStringLiteral("USA"), QStringLiteral("FRANCE"), QStringLiteral("GERMANY"),
@@ -89,11 +92,13 @@ const OptionGroup &language()
          QStringLiteral("NORWAY"), QStringLiteral("DENMARK II"), QStringLiteral("SLAVONIC"),
          QStringLiteral("RUSSIA"), QStringLiteral("RESERVED")},
         0, &Settings::clickOptLg};
+    // clang-format on
     return g;
 }
 
 const OptionGroup &codeTable()
 {
+    // clang-format off
     static const OptionGroup g{
         "OptCode", "Code", 0,
         {QStringLiteral("JAPAN_CODE"), QStringLiteral("MULTI_LINGUAL_CODE"),
@@ -102,17 +107,20 @@ const OptionGroup &codeTable()
          QStringLiteral("RUSSIAN_CODE"), QStringLiteral("EURO_CODE"),
          QStringLiteral("WPC1252_CODE"), QStringLiteral("USA_EUROPE_CODE")},
         9, &Settings::clickOptCode};
+    // clang-format on
     return g;
 }
 
 const OptionGroup &emulation()
 {
+    // clang-format off
     static const OptionGroup g{
         "OptCMD", "Command", 0,
         {QStringLiteral("DSP800"), QStringLiteral("ESC/POS"), QStringLiteral("ADM 787/788"),
          QStringLiteral("AEDEX"), QStringLiteral("UTC/P"), QStringLiteral("UTC/S"),
          QStringLiteral("CD5220")},
         0, &Settings::clickOptCMD};
+    // clang-format on
     return g;
 }
 

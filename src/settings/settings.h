@@ -19,7 +19,7 @@ struct Settings {
 
     // Click rules: each writes exactly one field from the member's index.
     void clickOptPort(int index);
-    void clickOptBaud(int index);   // members 1..6; any other index changes nothing
+    void clickOptBaud(int index);  // members 1..6; any other index changes nothing
     void clickOptBaud1(int index);
     void clickOptLg(int index);
     void clickOptCode(int index);
@@ -42,10 +42,10 @@ struct OptionGroup {
 };
 
 namespace OptionGroups {
-const OptionGroup &port();          // OptPort
-const OptionGroup &baudRate();      // OptBaud: the PC's line speed
-const OptionGroup &displayBaud();   // optBaud1: the display's own speed
-const OptionGroup &language();      // OptLg
-const OptionGroup &codeTable();     // OptCode
-const OptionGroup &emulation();     // OptCMD
-}
+const OptionGroup &port();         // OptPort
+const OptionGroup &baudRate();     // OptBaud: the PC's line speed
+const OptionGroup &displayBaud();  // optBaud1: the display's own speed
+const OptionGroup &language();     // OptLg
+const OptionGroup &codeTable();    // OptCode
+const OptionGroup &emulation();    // OptCMD
+}  // namespace OptionGroups

@@ -127,20 +127,20 @@ int usageError(const QString &why)
 QString description()
 {
     return QStringLiteral(
-        "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
-        "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
-        "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
-        "FRAME 0..%1 (data only), ATTEMPT from 1,\n"
-        "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
-        "(several bytes: it says more than asked; a delay of at most %2 ms;\n"
-        "+then: more bytes that long after the answer; +hangup: answer, then\n"
-        "close the line); the first matching rule wins.\n"
-        "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
-        "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
-        "          data#1=0xAA+then:0xAA@50ms\n\n"
-        "At an end frame it prints the image as received (whole %3-byte blocks,\n"
-        "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
-        "Exit code 2: a usage error.")
+               "A simulated customer display on a pseudo-terminal. Point the tool at the\n"
+               "device path it prints: custdisp --com 1=PATH, or custdisp-cli -p PATH.\n\n"
+               "Fault rules: KIND[#FRAME][@ATTEMPT]=ACTION, KIND access|erase|data|end,\n"
+               "FRAME 0..%1 (data only), ATTEMPT from 1,\n"
+               "ACTION silent|hangup|0xNN[,0xNN...][+Nms][+then:0xNN[,0xNN...]@Nms][+hangup]\n"
+               "(several bytes: it says more than asked; a delay of at most %2 ms;\n"
+               "+then: more bytes that long after the answer; +hangup: answer, then\n"
+               "close the line); the first matching rule wins.\n"
+               "Examples: access=0x1B  erase=silent  data#2@1=0x15  data#5=hangup\n"
+               "          data#2=0xAA+hangup  end=hangup  access=0x07,0x07\n"
+               "          data#1=0xAA+then:0xAA@50ms\n\n"
+               "At an end frame it prints the image as received (whole %3-byte blocks,\n"
+               "zero-padded) and without its trailing zeros, each with its SHA-256.\n"
+               "Exit code 2: a usage error.")
         .arg(FaultPlan::kLastFrame)
         .arg(FaultPlan::kMaxDelay.count())
         .arg(DisplayWire::kBlock);
@@ -251,4 +251,3 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     return app.exec();
 }
-

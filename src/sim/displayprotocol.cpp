@@ -24,8 +24,10 @@ ParsedMessage message(MessageKind kind, QByteArray bytes, QString problem = {})
 // Garbage keeps only the first few of its bytes; its size counts them all.
 ParsedMessage garbage(QByteArrayView bytes, QString problem)
 {
+    // clang-format off
     return ParsedMessage{MessageKind::Garbage, bytes.first(qMin(bytes.size(), DisplayProtocol::kGarbageKept)).toByteArray(),
                          std::move(problem), -1, -1, {}, bytes.size()};
+    // clang-format on
 }
 
 // A byte that may begin a message outside firmware mode.
@@ -49,8 +51,10 @@ ParsedMessage parameterPacket(QByteArray bytes)
 ParsedMessage dataFrame(QByteArray bytes)
 {
     const auto at = [&](qsizetype i) { return int(quint8(bytes[i])); };
+    // clang-format off
     ParsedMessage m{MessageKind::DataFrame, bytes, {}, at(kStartAt) * 256 + at(kStartAt + 1),
                     at(kEndAt + 1) * 256 + at(kEndAt), bytes.mid(kBlockAt, kBlock), bytes.size()};
+    // clang-format on
     if (m.end != m.start + int(kBlock) - 1)
         m.problem = QStringLiteral("end address %1 for start %2").arg(m.end).arg(m.start);
     else if (xorOf(QByteArrayView(bytes).sliced(kStartAt, kChecksumAt - kStartAt)) != quint8(bytes[kChecksumAt]))

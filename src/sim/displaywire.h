@@ -30,15 +30,15 @@ inline const QByteArray kAccessCommand = QByteArray::fromHex("0401848417");
 constexpr qsizetype kFrameLength = 192;
 constexpr char kEraseType = 0x00;  // first byte of each frame; the rest of an erase frame is zeros
 constexpr char kDataType = 0x01;
-constexpr char kEndType = 0x05;    // ... and of an end frame
+constexpr char kEndType = 0x05;  // ... and of an end frame
 
 // A data frame: type, start address (high, low), end address (low, high),
 // one block of the image, checksum, trailer.
 constexpr qsizetype kStartAt = 1;
 constexpr qsizetype kEndAt = 3;
 constexpr qsizetype kBlockAt = 5;
-constexpr qsizetype kBlock = 184;        // image bytes a data frame carries
-constexpr qsizetype kChecksumAt = 189;   // XOR of the bytes from kStartAt up to it
+constexpr qsizetype kBlock = 184;       // image bytes a data frame carries
+constexpr qsizetype kChecksumAt = 189;  // XOR of the bytes from kStartAt up to it
 constexpr qsizetype kTrailerAt = 190;
 constexpr quint8 kTrailer1 = 0x55;
 constexpr quint8 kTrailer2 = 0xAA;
@@ -47,9 +47,9 @@ constexpr quint8 kTrailer2 = 0xAA;
 constexpr int kLastBlock = int((0xFFFF - (kBlock - 1)) / kBlock);
 
 // What the display says.
-constexpr quint8 kAccessOk = 0x07;     // to the access command
-constexpr quint8 kFrameOk = 0xAA;      // to an erase or data frame it took
-constexpr quint8 kFrameRefused = 0x15; // to one that fails its checks
+constexpr quint8 kAccessOk = 0x07;      // to the access command
+constexpr quint8 kFrameOk = 0xAA;       // to an erase or data frame it took
+constexpr quint8 kFrameRefused = 0x15;  // to one that fails its checks
 inline const QByteArray kVersionText = QByteArrayLiteral("SIMDSP V1.00\r\n");
 
 }  // namespace DisplayWire

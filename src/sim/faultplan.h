@@ -12,13 +12,15 @@
 
 // What the simulated display does with one message.
 struct FaultAction {
-    enum class Type { Answer, Silence, HangUp };
+    enum class Type { Answer,
+                      Silence,
+                      HangUp };
     Type type = Type::Answer;
-    quint8 byte = 0;                        // the answer, for Type::Answer
-    std::chrono::milliseconds delay{0};     // before the answer goes out
-    bool hangUpAfter = false;               // Type::Answer: close the line once the answer is out
-    QByteArray more;                        // Type::Answer: said right after `byte`, in the same breath
-    QByteArray later;                       // Type::Answer: said again, `laterAfter` after the answer
+    quint8 byte = 0;                     // the answer, for Type::Answer
+    std::chrono::milliseconds delay{0};  // before the answer goes out
+    bool hangUpAfter = false;            // Type::Answer: close the line once the answer is out
+    QByteArray more;                     // Type::Answer: said right after `byte`, in the same breath
+    QByteArray later;                    // Type::Answer: said again, `laterAfter` after the answer
     std::chrono::milliseconds laterAfter{0};
 
     static FaultAction answer(quint8 b, std::chrono::milliseconds d = {}) { return {Type::Answer, b, d, false, {}, {}, {}}; }

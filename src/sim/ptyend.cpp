@@ -18,11 +18,13 @@ constexpr int kHangUpPollMs = 20;  // how often to look whether the tool reopene
 int baudOf(speed_t s)
 {
     switch (s) {
+    // clang-format off
     case B50: return 50; case B75: return 75; case B110: return 110; case B134: return 134;
     case B150: return 150; case B200: return 200; case B300: return 300; case B600: return 600;
     case B1200: return 1200; case B1800: return 1800; case B2400: return 2400;
     case B4800: return 4800; case B9600: return 9600; case B19200: return 19200;
     case B38400: return 38400; case B57600: return 57600; case B115200: return 115200;
+    // clang-format on
     case B230400: return 230400;
     default: return 0;
     }

@@ -17,13 +17,13 @@ class QTimer;
 // them whatever the tool asks for, so on a pty those two fields cannot show a
 // tool's mistake (speed, stop bits and both kinds of flow control can).
 struct SimLineSettings {
-    int baud = 0;             // 0: not known (the tool was never seen with the line open)
-    int dataBits = 8;         // 5..8
-    char parity = 'N';        // N, E, O, M (mark) or S (space)
-    int stopBits = 1;         // 1 or 2
-    bool rtsCts = false;      // CRTSCTS: hardware flow control
-    bool xonOutput = false;   // IXON: the tool stops sending on XOFF
-    bool xoffInput = false;   // IXOFF: the tool sends XOFF when its input fills
+    int baud = 0;            // 0: not known (the tool was never seen with the line open)
+    int dataBits = 8;        // 5..8
+    char parity = 'N';       // N, E, O, M (mark) or S (space)
+    int stopBits = 1;        // 1 or 2
+    bool rtsCts = false;     // CRTSCTS: hardware flow control
+    bool xonOutput = false;  // IXON: the tool stops sending on XOFF
+    bool xoffInput = false;  // IXOFF: the tool sends XOFF when its input fills
 
     // The settings of the display's protocol: 8 data bits, no parity, 1 stop
     // bit, no flow control of either kind, at this speed.
@@ -65,7 +65,8 @@ public:
     bool lineAsRead() const { return m_lineAsRead; }
 
 private:
-    enum class ReadEnd { Drained, HungUp };
+    enum class ReadEnd { Drained,
+                         HungUp };
     bool listening() const { return m_fd >= 0 && !m_paused && !m_deaf; }
     void resume();
     void readLine();

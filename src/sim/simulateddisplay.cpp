@@ -106,7 +106,7 @@ private:
         after(*reply.hangsUpAt - heardAt + SimulatedDisplay::kHangUpGrace, [this] { stop(); });
     }
 
-    template<typename Action>
+    template <typename Action>
     void after(Time wait, Action action)
     {
         const int ms = int(double(wait.count()) / 1000.0 + 0.5);
@@ -197,14 +197,16 @@ SimulatedDisplay::SimulatedDisplay()
     m_engine = new SimEngine(*this, fd);
     m_engine->moveToThread(m_thread.get());
     m_thread->start();
-    QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->start(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_engine, [e = m_engine] { e->start(); }, Qt::BlockingQueuedConnection);
 }
 
 SimulatedDisplay::~SimulatedDisplay()
 {
     if (!m_thread)
         return;
-    QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_engine, [e = m_engine] { e->stop(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_engine;
@@ -225,14 +227,16 @@ void SimulatedDisplay::setObserver(std::function<void(const SimLogEntry &)> obse
 void SimulatedDisplay::hangUp()
 {
     if (m_engine)
-        QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->stop(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_engine, [e = m_engine] { e->stop(); }, Qt::BlockingQueuedConnection);
 }
 
 void SimulatedDisplay::pauseReading(std::chrono::milliseconds duration)
 {
     if (m_engine)
-        QMetaObject::invokeMethod(m_engine, [e = m_engine, duration] { e->pause(duration); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_engine, [e = m_engine, duration] { e->pause(duration); },
+            Qt::BlockingQueuedConnection);
 }
 
 QList<SimLogEntry> SimulatedDisplay::log() const

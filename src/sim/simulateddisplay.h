@@ -35,10 +35,10 @@ struct SimLogEntry : HeardMessage {
 // Running totals since the display started; they never reset, whatever the
 // bounded log and received() have let go.
 struct SimCounters {
-    qint64 messages = 0;        // log entries made, of every kind
+    qint64 messages = 0;                         // log entries made, of every kind
     std::array<qint64, kMessageKinds> byKind{};  // log entries per MessageKind
-    qint64 bytesReceived = 0;   // every byte heard
-    qint64 garbageBytes = 0;    // bytes that made no message (dropped once logged)
+    qint64 bytesReceived = 0;                    // every byte heard
+    qint64 garbageBytes = 0;                     // bytes that made no message (dropped once logged)
 
     qint64 of(MessageKind kind) const { return byKind[std::size_t(kind)]; }
 };
@@ -91,14 +91,14 @@ public:
     // Called on the display's thread for every message, after it is logged.
     void setObserver(std::function<void(const SimLogEntry &)> observer);
 
-    QList<SimLogEntry> log() const;   // the last kLogCapacity entries, oldest first
+    QList<SimLogEntry> log() const;  // the last kLogCapacity entries, oldest first
     SimCounters counters() const;
-    QByteArray received() const;      // the last kReceivedCapacity bytes heard, in order
+    QByteArray received() const;  // the last kReceivedCapacity bytes heard, in order
     std::optional<DisplayParameters> parameters() const;
-    QByteArray image() const;     // rebuilt from accepted data frames
-    int endFrames() const;        // how many end frames were heard
-    int lineSpeed() const;        // the speed the tool set on the line, as last seen
-    SimLineSettings line() const; // the settings the tool set on the line, as last seen
+    QByteArray image() const;      // rebuilt from accepted data frames
+    int endFrames() const;         // how many end frames were heard
+    int lineSpeed() const;         // the speed the tool set on the line, as last seen
+    SimLineSettings line() const;  // the settings the tool set on the line, as last seen
 
     // Wait (on the caller's thread) until `count` log entries were made or
     // `count` bytes were heard since the display started; false on time-out.

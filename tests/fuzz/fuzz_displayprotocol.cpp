@@ -6,7 +6,11 @@
 
 namespace {
 
+// clang-format off
+
 void require(bool ok) { if (!ok) std::abort(); }
+
+// clang-format on
 
 // feed() joins a garbage run with one cause only within one call; across
 // calls the same run comes in pieces. Joined here alike for both readings.

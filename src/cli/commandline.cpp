@@ -1,5 +1,7 @@
 #include "cli/commandline.h"
 
+#include "cli/exitstatus.h"
+
 #include "isp/downloadoutcome.h"
 #include "settings/platformwords.h"
 #include "settings/portmap.h"
@@ -23,25 +25,6 @@ Commands:
   ports       list the serial ports of this machine and what each "Com N" names
 )";
 
-// The exit statuses, from the outcome table (one line for a status that
-// several outcomes share) and the two that are no download's outcome.
-QString exitCodeList()
-{
-    QMap<int, QString> lines{{ExitCode::kFailure, QStringLiteral("other failure")},
-                             {ExitCode::kSomeFailed, QStringLiteral("several ports, and some of them failed (the summary says which)")}};
-    for (const OutcomeRow &row : outcomeTable()) {
-        if (lines.contains(row.exitCode))
-            continue;
-        QString line = QString::fromLatin1(row.summary);
-        if (row.exitCode != ExitCode::kSuccess && *row.message)
-            line += QStringLiteral(" (\"%1\")").arg(QString::fromLatin1(row.message));
-        lines.insert(row.exitCode, line);
-    }
-    QString text = QStringLiteral("\nExit codes:\n");
-    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
-        text += QStringLiteral("%1  %2\n").arg(it.key(), 4).arg(it.value());
-    return text.chopped(1);
-}
 
 using Refusal = std::optional<QString>;
 
@@ -168,7 +151,7 @@ private:
 
 void CommandLine::declare()
 {
-    m_parser.setApplicationDescription(QString::fromLatin1(kDescription) + exitCodeList());
+    m_parser.setApplicationDescription(QString::fromLatin1(kDescription) + ExitCode::helpList());
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("params, version, isp or ports"));

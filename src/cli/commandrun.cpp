@@ -1,5 +1,6 @@
 #include "cli/commandrun.h"
 
+#include "cli/exitstatus.h"
 #include "cli/clirequest.h"
 #include "isp/downloadoutcome.h"
 #include "isp/downloadrecord.h"

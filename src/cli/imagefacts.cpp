@@ -1,5 +1,6 @@
 #include "cli/imagefacts.h"
 
+#include "cli/exitstatus.h"
 #include "isp/downloadoutcome.h"
 #include "cli/portresult.h"
 #include "isp/firmwareimage.h"

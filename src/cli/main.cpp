@@ -1,6 +1,7 @@
 // custdisp-cli: the window's three commands from a terminal, on the very same
 // procedures, for scripted updates and for work over SSH. Three steps: the
 // command line becomes a request, the request runs, the result is reported.
+#include "cli/exitstatus.h"
 #include "cli/commandline.h"
 #include "cli/commandrun.h"
 #include "isp/downloadoutcome.h"

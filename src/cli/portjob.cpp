@@ -1,5 +1,6 @@
 #include "cli/portjob.h"
 
+#include "cli/exitstatus.h"
 #include "cli/imagefacts.h"
 #include "commands/displaycommands.h"
 #include "commands/messagesink.h"

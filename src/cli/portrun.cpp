@@ -1,5 +1,6 @@
 #include "cli/portrun.h"
 
+#include "cli/exitstatus.h"
 #include "isp/downloadoutcome.h"
 #include "cli/runevents.h"
 #include "process/stoprequests.h"

@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include "cli/exitstatus.h"
 #include "cli/clirequest.h"
 #include "isp/downloadoutcome.h"
 #include "cli/jsonreport.h"

@@ -8,7 +8,7 @@
 // share one), and those that are no download's outcome.
 namespace ExitCode {
 constexpr int kSuccess = 0;
-constexpr int kFailure = 1;      // anything not in the table
+constexpr int kFailure = 1;  // anything not in the table
 constexpr int kUsage = 2;
 constexpr int kSomeFailed = 12;  // several ports, and not every one succeeded
 

@@ -19,8 +19,8 @@ its top-level entries, `build` linked to the build, and beside them
 displays of its own: $DEV and $DEV2 name their devices, and the saved port
 map points "Com 1" and "Com 2" at them and "Com 3", "Com 4" at devices that
 do not exist, so nothing a block does opens a device this test did not make.
-The programs of BINDIR come first on PATH; XDG_CONFIG_HOME and HOME are the
-block's own.
+The programs of BINDIR come first on PATH; XDG_CONFIG_HOME, HOME and the
+display record (CUSTDISP_RECORD_DIR) are the block's own.
 
 Commands that only mean something on a whole machine are checked instead of
 run: the program (or script) must exist, and every option the command gives
@@ -255,7 +255,8 @@ def run_block(repo, bindir, page, line, text):
     folder = scratch(repo, bindir)
     env = dict(os.environ)
     env.update(PATH=f"{bindir}{os.pathsep}{env.get('PATH', '')}", HOME=str(folder / "home"),
-               XDG_CONFIG_HOME=str(folder / "config"), QT_QPA_PLATFORM="offscreen")
+               XDG_CONFIG_HOME=str(folder / "config"), QT_QPA_PLATFORM="offscreen",
+               CUSTDISP_RECORD_DIR=str(folder / "record"))
     (folder / "home").mkdir()
     displays = []
     try:

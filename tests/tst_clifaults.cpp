@@ -228,7 +228,7 @@ private Q_SLOTS:
         Sim sim(simArgs);
         const QByteArray image = imageOf(400);
         const Run r = m_cli.run({"isp", "-q", "-p", m_cli.portFor(sim.device, 5), imageFile(image)});
-        QCOMPARE(r.exitCode, code);
+        QVERIFY2(r.exitCode == code, qPrintable(QStringLiteral("exit %1\nout: %2\nerr: %3").arg(r.exitCode).arg(r.out, r.err)));
         QCOMPARE(r.out, message + "\n");
         QCOMPARE(r.err.contains(cause.isEmpty() ? QStringLiteral("cause:") : cause), !cause.isEmpty());
         if (code == 0)

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 
@@ -195,8 +196,25 @@ DisplayRecord::Reading DisplayRecord::read() const
     return reading;
 }
 
+namespace {
+// The ports of one run read and save from threads of their own: they queue
+// here, in order, rather than at the lock file, whose waits grow (100 ms,
+// 200 ms, ...) until one of many gives up. Reads queue too: on Windows a file
+// open for reading cannot be replaced, and the save would be refused.
+QMutex &oneAtATime()
+{
+    static QMutex mutex;
+    return mutex;
+}
+// Another program may be reading it at the moment it is replaced (Windows
+// then refuses the replacement): a few more tries, a moment apart.
+constexpr int kSaveTries = 5;
+constexpr unsigned long kSaveRetryMs = 20;
+}  // namespace
+
 DisplayRecord::Contents DisplayRecord::load() const
 {
+    const QMutexLocker queue(&oneAtATime());
     const Reading reading = read();
     Contents contents;
     contents.entries = reading.entries;
@@ -206,11 +224,7 @@ DisplayRecord::Contents DisplayRecord::load() const
 
 QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEntry> &entry) const
 {
-    // The ports of one run save from threads of their own: they queue here,
-    // in order, rather than at the lock file, whose waits grow (100 ms,
-    // 200 ms, ...) until one of many gives up.
-    static QMutex oneAtATime;
-    const QMutexLocker queue(&oneAtATime);
+    const QMutexLocker queue(&oneAtATime());
     StoreFile::Lock lock(m_path);
     if (const QString why = lock.take(); !why.isEmpty())
         return why;
@@ -221,13 +235,22 @@ QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEnt
     QJsonArray displays;
     for (const DisplayEntry &e : entries.mid(0, kMaxEntries))
         displays.append(e.toJson());
-    QSaveFile file(m_path);
-    // commit() has the bytes on the disk before the new file takes the old
-    // one's place: after a power cut the record is the old one or the new.
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented)) < 0
-        || !file.commit())
-        return QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+    const QByteArray text = QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented);
+    QString why;
+    for (int tries = 0; tries < kSaveTries; ++tries) {
+        if (tries > 0)
+            QThread::msleep(kSaveRetryMs);
+        QSaveFile file(m_path);
+        // commit() has the bytes on the disk before the new file takes the old
+        // one's place: after a power cut the record is the old one or the new.
+        if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+            why.clear();
+            break;
+        }
+        why = QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+    }
+    if (!why.isEmpty())
+        return why;
     // The shared folder is group-writable: so is the file, for the next
     // program, which may be another user's.
     if (QFileInfo(QFileInfo(m_path).absolutePath()).permissions() & QFileDevice::WriteGroup)

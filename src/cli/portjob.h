@@ -42,7 +42,7 @@ public:
     void cancel();
 
 public Q_SLOTS:
-    // Starts the command; call it on the job's own thread, whose event loop
+    // Starts the command; the event loop of the thread it lives on
     // then carries it to its end: finished() follows.
     void run();
 

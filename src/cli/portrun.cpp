@@ -4,11 +4,9 @@
 #include "isp/downloadoutcome.h"
 #include "cli/runevents.h"
 #include "process/stoprequests.h"
-#include "process/threadend.h"
 #include "isp/firmwareimage.h"
 
 #include <QEventLoop>
-#include <QThread>
 
 #include <algorithm>
 #include <vector>
@@ -22,10 +20,6 @@ int PortRun::exitCode() const
     return stopped ? ExitCode::of(DownloadOutcome::Cancelled) : ExitCode::kSomeFailed;
 }
 
-namespace {
-// A thread's cleanup takes milliseconds; this only keeps a fault from hanging.
-constexpr int kThreadEndLimitMs = 5000;
-}  // namespace
 
 PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,
                    std::shared_ptr<const FirmwareImage> image, bool trace, RunEvents &events, RecordUse recordUse)
@@ -39,21 +33,12 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
     run.results.resize(targets.size());
     QEventLoop loop;
     qsizetype running = targets.size();
-    std::vector<std::unique_ptr<QThread>> threads;
+    // Every port on this one event loop: each download only reacts to its
+    // line's and its timer's events, and one loop keeps the slowest judgement
+    // of 64 ports at a quarter of a thread each's under load (bench/latency.sh).
     std::vector<std::unique_ptr<PortJob>> jobs;
-    std::vector<Qt::HANDLE> threadIds(size_t(targets.size()), nullptr);
     for (int i = 0; i < targets.size(); ++i) {
         auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1, recordUse);
-        auto thread = std::make_unique<QThread>();
-        thread->setObjectName(targets.at(i).label);
-        job->moveToThread(thread.get());
-        // Before the job runs, so it is kept before the job's result comes
-        // back through the event queue, and read only after that.
-        QObject::connect(
-            thread.get(), &QThread::started, thread.get(),
-            [&threadIds, i] { threadIds[size_t(i)] = QThread::currentThreadId(); }, Qt::DirectConnection);
-        QObject::connect(thread.get(), &QThread::started, job.get(), &PortJob::run);
-        // Received on this thread, between two steps of its own loop.
         QObject::connect(job.get(), &PortJob::progress, &loop,
                          [&events, i](int value, int maximum) { events.progress(i, value, maximum); });
         QObject::connect(job.get(), &PortJob::finished, &loop, [&, i](const PortResult &result) {
@@ -63,7 +48,6 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
                 loop.quit();
         });
         jobs.push_back(std::move(job));
-        threads.push_back(std::move(thread));
     }
 
     // Ctrl-C stops every port at its next step; none reports success after it.
@@ -74,16 +58,10 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
             job->cancel();
     });
 
-    for (const auto &thread : threads)
-        thread->start();
+    // From the loop, so that a stop already held is seen before any port starts.
+    for (const auto &job : jobs)
+        QMetaObject::invokeMethod(job.get(), &PortJob::run, Qt::QueuedConnection);
     if (running > 0)
         loop.exec();
-    for (size_t i = 0; i < threads.size(); ++i) {
-        threads[i]->quit();
-        // Past its cleanup too: a thread still in it would hang the program's exit.
-        if (threadIds[i])
-            waitForThreadEnd(threadIds[i], kThreadEndLimitMs);
-        threads[i]->wait();
-    }
     return run;
 }

@@ -19,7 +19,7 @@ struct PortRun {
     int exitCode() const;
 };
 
-// Runs one command on every target at once, one thread a port; one port is
+// Runs one command on every target at once, all on one event loop; one port is
 // simply N = 1. Ctrl-C stops every port at its next step. Progress and each
 // port's end go to `events` as they happen.
 PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::array<quint8, 8> &packet,

@@ -1,5 +1,0 @@
-#include "process/threadend.h"
-
-void waitForThreadEnd(Qt::HANDLE, int)
-{
-}

@@ -21,8 +21,8 @@ for load in idle "two busy loops"; do
   fi
   echo "== $load =="
   # About as many answers each time: enough for a 99.9th percentile.
-  for spec in "1 1500" "16 100" "64 30"; do
-    set -- $spec
+  for size in "1 1500" "16 100" "64 30"; do
+    set -- $size
     for mode in one-loop thread-per-port; do
       "$build/bench/custdisp-latency" "$1" "$2" "$mode"
     done

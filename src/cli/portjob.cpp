@@ -57,11 +57,9 @@ void PortJob::run()
         traceTo(*m_link);
     if (m_cancelled) {
         PortResult result;
-        result.outcome = outcomeWord(DownloadOutcome::Cancelled);
-        result.exitCode = ExitCode::of(DownloadOutcome::Cancelled);
         if (m_command == CliCommand::Isp)
             result.frames = m_image->frameCount();
-        return end(result);
+        return end(DownloadOutcome::Cancelled, result);
     }
     if (m_command == CliCommand::Isp)
         download();
@@ -69,9 +67,11 @@ void PortJob::run()
         sendPacket();
 }
 
-void PortJob::end(PortResult result)
+void PortJob::end(DownloadOutcome outcome, PortResult result)
 {
     m_link->close();
+    result.outcome = outcomeWord(outcome);
+    result.exitCode = ExitCode::of(outcome);
     result.port = m_target.label;
     result.device = DeviceFacts::realDevicePath(m_target.device);
     result.seconds = double(m_clock.elapsed()) / 1000.0;
@@ -109,11 +109,9 @@ void PortJob::download()
     // The result is passed along: the download ends after this returns.
     const auto endAs = [this](DownloadOutcome outcome, PortResult result) {
         endRecord(outcome, result);
-        result.outcome = outcomeWord(outcome);
         if (result.message.isEmpty())
             result.message = downloadMessage(outcome);
-        result.exitCode = ExitCode::of(outcome);
-        end(result);
+        end(outcome, result);
     };
     if (const std::optional<DownloadOutcome> before = beginRecord(result))
         return endAs(*before, result);
@@ -182,18 +180,15 @@ void PortJob::sendPacket()
                                                    : sendVersionQuery(m_target, *m_link, kept);
     PortResult result;
     if (failure) {
-        result.outcome = outcomeWord(DownloadOutcome::PortUnavailable);
         result.message = kept.message;
         result.cause = failure->causeLine(PortCatalog::system().deviceList());
-        result.exitCode = ExitCode::of(DownloadOutcome::PortUnavailable);
-        return end(result);
+        return end(DownloadOutcome::PortUnavailable, result);
     }
-    result.outcome = outcomeWord(DownloadOutcome::Completed);
-    result.exitCode = ExitCode::kSuccess;
     // The packet must reach the line before the port closes (the version
     // query closes it so by itself).
     connect(
-        m_link.get(), &SerialLink::drained, this, [this, result] { end(result); }, Qt::SingleShotConnection);
+        m_link.get(), &SerialLink::drained, this, [this, result] { end(DownloadOutcome::Completed, result); },
+        Qt::SingleShotConnection);
     if (m_command == CliCommand::Params)
         m_link->startDrain();
 }

@@ -56,7 +56,8 @@ private:
     void endRecord(DownloadOutcome outcome, PortResult &result);
     void sendPacket();
     void traceTo(SerialLink &link) const;
-    void end(PortResult result);
+    // The port closed, the outcome's word and exit status in the result.
+    void end(DownloadOutcome outcome, PortResult result);
 
     CliCommand m_command;
     Target m_target;

@@ -36,6 +36,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 # The window opens and waits; the scripts build, test or benchmark for
@@ -315,24 +316,30 @@ def main():
     failures = check_links(repo, pages) + check_paths(repo, pages) + check_states(repo, pages)
     failures += check_inline_commands(repo, bindir, pages)
     ran = skipped = 0
-    for page in pages:
-        for line, info, text in blocks(page):
-            words = info.split()
-            lang = words[0] if words else ""
-            where = f"{page.relative_to(repo)}:{line}"
-            if lang not in SHELLS:
-                continue
-            if "no-run" in words[1:]:
-                skipped += 1
-                print(f"not run: {where}")
-                continue
-            if lang != "sh":
-                failures.append(f"{where}: a ```{lang} block runs nowhere here: make it sh, or mark it no-run")
-                continue
-            if REAL_DEVICE.search(text):
-                failures.append(f"{where}: a runnable block names a real device; use $DEV")
-                continue
-            why = run_block(repo, bindir, page, line, text)
+    # Each block has its folder and displays of its own, and mostly waits on
+    # them: a few run side by side; their results are printed in page order.
+    runs = []
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        for page in pages:
+            for line, info, text in blocks(page):
+                words = info.split()
+                lang = words[0] if words else ""
+                where = f"{page.relative_to(repo)}:{line}"
+                if lang not in SHELLS:
+                    continue
+                if "no-run" in words[1:]:
+                    skipped += 1
+                    print(f"not run: {where}")
+                    continue
+                if lang != "sh":
+                    failures.append(f"{where}: a ```{lang} block runs nowhere here: make it sh, or mark it no-run")
+                    continue
+                if REAL_DEVICE.search(text):
+                    failures.append(f"{where}: a runnable block names a real device; use $DEV")
+                    continue
+                runs.append((where, pool.submit(run_block, repo, bindir, page, line, text)))
+        for where, run in runs:
+            why = run.result()
             ran += 1
             print(f"{'FAIL' if why else 'ok'}: {where}")
             if why:

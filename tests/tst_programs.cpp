@@ -132,6 +132,8 @@ private Q_SLOTS:
         QTest::newRow("custdisp-cli isp, all three") << CUSTDISP_CLI << QList<int>{0, 1, 2};
         QTest::newRow("custdisp-cli isp, stderr") << CUSTDISP_CLI << QList<int>{2};
         QTest::newRow("custdisp-cli isp, stdin and stdout") << CUSTDISP_CLI << QList<int>{0, 1};
+        // Left closed, the stop-request pipe would take 1 and 2: the trace would stop the download.
+        QTest::newRow("custdisp-cli isp, stdout and stderr") << CUSTDISP_CLI << QList<int>{1, 2};
         QTest::newRow("custdisp-sim, all three") << CUSTDISP_SIM << QList<int>{0, 1, 2};
         QTest::newRow("custdisp, all three") << CUSTDISP_BINARY << QList<int>{0, 1, 2};
     }
@@ -156,7 +158,16 @@ private Q_SLOTS:
                              : program == QLatin1String(CUSTDISP_SIM) ? QStringList{}
                                                                       : QStringList{"--com", "1=" + sim.device});
         QVERIFY(p.waitForStarted());
+        // Whatever the program opens, a closed standard descriptor is the null device by then.
+        const auto closedOnesLeadNowhere = [&] {
+            for (int fd : closed) {
+                const QString link = QStringLiteral("/proc/%1/fd/%2").arg(p.processId()).arg(fd);
+                QCOMPARE(QFile::symLinkTarget(link), QStringLiteral("/dev/null"));
+            }
+        };
         if (cli) {
+            QVERIFY(sim.waitFor(QStringLiteral("data #1 ")));
+            closedOnesLeadNowhere();
             QVERIFY(p.waitForFinished(30000));
             QCOMPARE(p.exitCode(), 0);
             QVERIFY(sim.waitFor(QStringLiteral("image: 552 bytes received")));
@@ -165,6 +176,7 @@ private Q_SLOTS:
         }
         QVERIFY2(!p.waitForFinished(500), "it ended by itself");
         QVERIFY(p.processId() > 0);
+        closedOnesLeadNowhere();
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);

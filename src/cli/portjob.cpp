@@ -40,7 +40,7 @@ PortJob::~PortJob() = default;
 void PortJob::cancel()
 {
     m_cancelled = true;
-    // The download lives on this job's thread: reach it there.
+    // From the loop, after whatever event is being handled now.
     QMetaObject::invokeMethod(
         this, [this] {
             if (m_download)

@@ -30,14 +30,20 @@ void StopRequests::holdFromNowOn()
         return;
     struct sigaction action {};
     action.sa_handler = onSignal;
+    sigset_t handled;
+    sigemptyset(&handled);
     for (int signal : kStopSignals) {
         // What the caller chose to ignore stays ignored: `nohup` keeps a
         // download through a hang-up, and a shell's `cmd &` through Ctrl-C.
         struct sigaction inherited {};
         if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
             continue;
-        ::sigaction(signal, &action, nullptr);
+        if (::sigaction(signal, &action, nullptr) == 0)
+            sigaddset(&handled, signal);
     }
+    // A caller may have blocked them (a launcher's worker thread): a stop
+    // would then never reach the download. One already sent arrives now.
+    ::sigprocmask(SIG_UNBLOCK, &handled, nullptr);
     // A reader that went away (a pager quit, `| head`) must not kill a
     // download half way: the write fails instead, and the download goes on.
     struct sigaction ignore {};

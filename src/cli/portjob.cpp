@@ -147,8 +147,12 @@ std::optional<DownloadOutcome> PortJob::beginRecord(PortResult &result)
         const DisplayRecord::Contents contents = m_displayRecord.load();
         result.recordWarning = contents.warning;
         result.record = contents.find(key);
-        if (result.record && result.record->holds(ImageFacts::of(*m_image).sha256))
+        if (result.record && result.record->holds(ImageFacts::of(*m_image).sha256)) {
+            // Said even for one port: a silent success would hide that nothing went out.
+            result.message = QStringLiteral("%1: up-to-date, nothing was sent: the display record says it %2")
+                                 .arg(m_target.label, result.record->text());
             return DownloadOutcome::UpToDate;
+        }
     }
     m_keeper.emplace(m_displayRecord);
     if (const QString why = m_keeper->begin(m_target.device, *m_image, QStringLiteral("custdisp-cli")); !why.isEmpty()) {

@@ -9,6 +9,8 @@ QString PortResult::outcomeText() const
     // "COM 2: not available.", "/dev/ttyUSB9: not available.": the name, then what happened.
     if (outcome == outcomeWord(DownloadOutcome::PortUnavailable))
         return Target::kNotAvailable;
+    if (outcome == outcomeWord(DownloadOutcome::UpToDate))
+        return outcome;  // the table's own port column names it; the record's words would crowd it
     return message;
 }
 

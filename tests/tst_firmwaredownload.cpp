@@ -1,8 +1,10 @@
 #include "settings/settings.h"
 #include "app/ispcommand.h"
+#include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "isp/ispframes.h"
 #include "settings/portmap.h"
+#include "sim/displaymodel.h"
 #include "sim/simulateddisplay.h"
 #include "simsupport.h"
 #include "testsupport.h"
@@ -102,6 +104,80 @@ struct Bench {
 };
 
 const QString kOk = QStringLiteral("ISP Message|ISP Transmit OK!");
+
+// The line played in this process by the display's model: what a message
+// makes the display say arrives when the model says so; and, on demand, what
+// only a real port does: a write it refuses, a line lost inside a write, an
+// end frame that does not leave whole.
+class PlayedLine : public LineLink {
+public:
+    DisplayModel display;
+    int refuseWrite = 0;  // the n-th write (1: the access command)
+    int loseInWrite = 0;
+    bool drainsWhole = true;
+    int writes = 0;
+
+    explicit PlayedLine(qint32 baud) : m_baud(baud)
+    {
+        display.setLineSpeed(baud);
+        m_clock.start();
+    }
+    bool isOpen() const override { return !m_lost; }
+    bool lineWasLost() const override { return m_lost; }
+    qint32 baudRate() const override { return m_baud; }
+    bool write(const QByteArray &message) override
+    {
+        if (++writes == loseInWrite)
+            lose();
+        if (m_lost || writes == refuseWrite)
+            return false;
+        for (const DisplayReply &reply : display.heard(message, now())) {
+            for (const DisplayReply::Saying &s : reply.says)
+                after(s.at, [this, bytes = s.bytes] { arrive(bytes); });
+            if (reply.hangsUpAt)
+                after(*reply.hangsUpAt, [this] { lose(); });
+        }
+        return true;
+    }
+    void startDrain() override
+    {
+        QTimer::singleShot(1, this, [this] { Q_EMIT drained(drainsWhole && !m_lost); });
+    }
+    void dropInput() override { m_input.clear(); }
+    QByteArray takeInput() override { return std::exchange(m_input, {}); }
+    std::chrono::steady_clock::time_point readAt() const override { return m_readAt; }
+    void close() override {}
+
+    void arrive(const QByteArray &bytes)
+    {
+        if (m_lost)
+            return;
+        if (m_input.isEmpty())
+            m_readAt = std::chrono::steady_clock::now();
+        m_input += bytes;
+        Q_EMIT bytesArrived();
+    }
+    void lose()
+    {
+        m_lost = true;
+        Q_EMIT lineLost(QStringLiteral("the line went away"));
+    }
+
+private:
+    LinePace::Time now() const { return LinePace::Time(m_clock.nsecsElapsed() / 1000); }
+    template<typename F>
+    void after(LinePace::Time at, F f)
+    {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at - now());
+        QTimer::singleShot(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer, this, f);
+    }
+
+    qint32 m_baud;
+    QElapsedTimer m_clock;
+    bool m_lost = false;
+    QByteArray m_input;
+    std::chrono::steady_clock::time_point m_readAt = std::chrono::steady_clock::now();
+};
 
 }  // namespace
 
@@ -655,6 +731,71 @@ private Q_SLOTS:
         for (qsizetype i = 3; i < 6; ++i)
             QVERIFY2(writtenAt.at(i) - answerAt.at(i - 1) >= 200, qPrintable(QString::number(writtenAt.at(i) - answerAt.at(i - 1))));
         QVERIFY2(writtenAt.at(6) - answerAt.at(5) >= 210, qPrintable(QString::number(writtenAt.at(6) - answerAt.at(5))));
+    }
+
+    // The driver alone, on a line played in this process: each row ends once,
+    // with nothing written after its end, whatever the line does then.
+    void playedLine_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("refuseWrite");
+        QTest::addColumn<int>("loseInWrite");
+        QTest::addColumn<bool>("drainsWhole");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("framesWritten");
+        QTest::addColumn<QString>("cause");
+        // Two data frames: writes 1 access, 2 erase, 3 and 4 data, 5 end.
+        QTest::newRow("completed") << QStringList{} << 0 << 0 << true << "completed" << 2 << "";
+        QTest::newRow("a frame the line refuses") << QStringList{} << 4 << 0 << true << "data-frame-failed" << 1 << "";
+        QTest::newRow("the line lost inside a frame") << QStringList{} << 0 << 4 << true << "data-frame-failed" << 1 << "";
+        QTest::newRow("the line lost inside the access") << QStringList{} << 0 << 1 << true << "access-timeout" << 0 << "";
+        QTest::newRow("an end frame that does not leave whole") << QStringList{} << 0 << 0 << false << "data-frame-failed" << 2 << "";
+        // Its three attempts, each answered with two words.
+        QTest::newRow("a frame answered twice over") << QStringList{"data#1=0xAA,0x15"} << 0 << 0 << true << "data-frame-failed"
+                                                     << 4 << "cause: the display answered aa 15";
+    }
+
+    void playedLine()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(int, refuseWrite);
+        QFETCH(int, loseInWrite);
+        QFETCH(bool, drainsWhole);
+        QFETCH(QString, outcome);
+        QFETCH(int, framesWritten);
+        QFETCH(QString, cause);
+        PlayedLine line(19200);
+        FaultPlan plan;
+        for (const QString &r : faults) {
+            QString error;
+            plan.rules.append(*FaultPlan::parseRule(r, &error));
+        }
+        line.display.setFaultPlan(plan);
+        line.refuseWrite = refuseWrite;
+        line.loseInWrite = loseInWrite;
+        line.drainsWhole = drainsWhole;
+        FirmwareDownload download(line, quick());
+        QCOMPARE(download.answerCause(), QString());
+        QList<DownloadOutcome> ends;
+        connect(&download, &FirmwareDownload::finished, this, [&](DownloadOutcome o) { ends << o; });
+        const QByteArray image = randomImage(200);
+        download.start(image);
+        QVERIFY(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10000));
+        QCOMPARE(outcomeWord(ends.constFirst()), outcome);
+        QCOMPARE(download.framesWritten(), framesWritten);
+        QCOMPARE(download.answerCause(), cause);
+        if (outcome == QLatin1String("completed"))
+            QCOMPARE(line.display.image(), image + QByteArray(2 * 184 - image.size(), '\0'));
+        // After the end: whatever the line says, and a stop, change nothing.
+        const int writes = line.writes;
+        line.arrive(QByteArray(1, char(0xAA)));
+        Q_EMIT line.drained(true);
+        download.stop();
+        line.lose();
+        QTest::qWait(20);
+        QCOMPARE(ends.size(), 1);
+        QCOMPARE(line.writes, writes);
+        QVERIFY(!download.isRunning());
     }
 
     void messagesForEveryOutcome()

@@ -73,11 +73,6 @@ IspActions IspSession::send(State state, QByteArray message, std::chrono::millis
     m_limit = limit;
     m_answer.clear();
     m_message = std::move(message);
-    if (state == State::Data) {
-        ++m_framesWritten;
-        if (m_attempt == 1)
-            ++m_framesSent;
-    }
     return {IspAction::write(m_message)};
 }
 
@@ -89,6 +84,12 @@ IspActions IspSession::written(Time at)
         return refuse("written, but no message was to be written");
     m_handedOver = true;
     m_writtenAt = at;
+    // A frame counts once written whole: not one the line refused or lost on the way.
+    if (m_state == State::Data) {
+        ++m_framesWritten;
+        if (m_attempt == 1)
+            ++m_framesSent;
+    }
     const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
     m_earliestAnswer = at + LineTiming::earliestAnswer(wire);
     m_timerAt = at + wire + m_limit;
@@ -265,12 +266,6 @@ IspActions IspSession::writeFailed(Time now)
 {
     if (m_state == State::Done || m_state == State::Idle)
         return refuse("a failed write, but nothing was written");
-    // A frame counts once written whole.
-    if (m_state == State::Data) {
-        --m_framesWritten;
-        if (m_attempt == 1)
-            --m_framesSent;
-    }
     return lineLost(now);
 }
 

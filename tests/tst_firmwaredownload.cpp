@@ -775,7 +775,9 @@ private Q_SLOTS:
         line.loseInWrite = loseInWrite;
         line.drainsWhole = drainsWhole;
         FirmwareDownload download(line, quick());
+        // Asked before it ever ran (a port that did not open): nothing, and no session to read.
         QCOMPARE(download.answerCause(), QString());
+        QCOMPARE(download.framesWritten() + download.framesSent() + download.retries(), 0);
         QList<DownloadOutcome> ends;
         connect(&download, &FirmwareDownload::finished, this, [&](DownloadOutcome o) { ends << o; });
         const QByteArray image = randomImage(200);

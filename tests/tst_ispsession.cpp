@@ -237,6 +237,9 @@ private Q_SLOTS:
                                                            << "completed" << whole << 20 << -1 << QString();
         QTest::newRow("a display 5% fast is no stray") << 500 << 9600 << QStringList{"clock=95%"} << -1 << "completed"
                                                        << whole << 0 << -1 << QString();
+        // ... or says it for good: the access command is never said.
+        QTest::newRow("the line never quiet at the start") << 500 << 9600 << QStringList{"noise=0x53/2ms@0ms+5000ms"} << -1
+                                                           << "access-refused" << "(nothing)" << 1500 << 3000 << QString();
         // Refused; the line then never falls quiet: the purge
         // gives up after its 3 s.
         QTest::newRow("a chattering line during the purge")
@@ -312,7 +315,7 @@ private Q_SLOTS:
             if (!l.startsWith(QLatin1String("progress")) && !l.startsWith(QLatin1String("stale")))
                 heard << l;
         if (!written.isEmpty())
-            QCOMPARE(heard.join(QLatin1Char(' ')), written);
+            QCOMPARE(heard.isEmpty() ? QStringLiteral("(nothing)") : heard.join(QLatin1Char(' ')), written);
         else
             QCOMPARE(heard.size(), framesOf(size) + 3);
         QCOMPARE(int(t.lines.filter(QStringLiteral("stale")).size()), stale);
@@ -363,8 +366,17 @@ private Q_SLOTS:
         QTest::newRow("the line lost while draining") << 1 << toFrame + " written@300 bytes:aa@504 timer@714 lost@716 =finish:data-frame-failed"
                                                       << 0 << 1;
         QTest::newRow("start twice") << 1 << "start =timer@23 start =none" << 1 << 0;
-        QTest::newRow("events after the end") << 1 << "start stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none"
-                                              << 4 << 0;
+        QTest::newRow("events after the end")
+            << 1 << "start stop@1 =finish:cancelled bytes:aa@2 =none timer@3 =none stop@4 =none lost@5 =none writefail@6 =none drained:1@7 =none"
+            << 6 << 0;
+        QTest::newRow("a byte before the write was handed over is no answer")
+            << 1 << "start timer@24 =write bytes:07@24 written@24 =timer@5029 timer@5030 =finish:access-timeout" << 0 << 0;
+        QTest::newRow("an empty read is no byte") << 1 << "start bytes:@1 =none timer@24 =write" << 0 << 0;
+        QTest::newRow("the line lost while it settles") << 1 << "start lost@5 =finish:access-timeout" << 0 << 0;
+        QTest::newRow("the line lost after the access answer")
+            << 1 << "start timer@24 =write written@24 bytes:07@31 =timer@54 lost@40 =finish:erase-failed" << 0 << 0;
+        QTest::newRow("the line lost awaiting the erase answer")
+            << 1 << "start timer@24 =write written@24 bytes:07@31 timer@55 =write written@55 lost@100 =finish:erase-failed" << 0 << 0;
         QTest::newRow("written with nothing to write") << 1 << "start written@0 =none" << 1 << 0;
         QTest::newRow("drained with no drain asked") << 1 << "start drained:1@2 =none" << 1 << 0;
         QTest::newRow("events before the start") << 1 << "timer@1 =none lost@2 =none writefail@3 =none" << 3 << 0;

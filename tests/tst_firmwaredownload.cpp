@@ -41,6 +41,16 @@ DownloadTimings quick()
 }
 
 
+FaultPlan planOf(const QStringList &rules)
+{
+    FaultPlan plan;
+    for (const QString &r : rules) {
+        QString error;
+        plan.rules.append(*FaultPlan::parseRule(r, &error));
+    }
+    return plan;
+}
+
 // A display behind Com 1, nothing behind Com 2, and an operator who picks
 // the file the test wrote.
 struct Bench {
@@ -70,15 +80,7 @@ struct Bench {
         return *op.file;
     }
 
-    void plan(const QStringList &rules)
-    {
-        FaultPlan p;
-        for (const QString &r : rules) {
-            QString error;
-            p.rules.append(*FaultPlan::parseRule(r, &error));
-        }
-        sim.setFaultPlan(p);
-    }
+    void plan(const QStringList &rules) { sim.setFaultPlan(planOf(rules)); }
 
     // The whole command, from the dialog to the last clean-up, as the window runs it.
     DownloadOutcome run()
@@ -765,12 +767,7 @@ private Q_SLOTS:
         QFETCH(int, framesWritten);
         QFETCH(QString, cause);
         PlayedLine line(19200);
-        FaultPlan plan;
-        for (const QString &r : faults) {
-            QString error;
-            plan.rules.append(*FaultPlan::parseRule(r, &error));
-        }
-        line.display.setFaultPlan(plan);
+        line.display.setFaultPlan(planOf(faults));
         line.refuseWrite = refuseWrite;
         line.loseInWrite = loseInWrite;
         line.drainsWhole = drainsWhole;

@@ -938,6 +938,7 @@ private Q_SLOTS:
         t.pauseAfterFrame = 1ms;
         Window w(t);
         w.sim.setFaultPlan(FaultPlan{faults});
+        w.form->leaveUnrecorded(w.sim.devicePath());  // as under --simulate
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
         QTemporaryDir dir;
         const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(400, 'g'));
@@ -985,6 +986,7 @@ private Q_SLOTS:
         for (const QString &f : focusDuring)
             QVERIFY2(!f.startsWith(QLatin1String("Opt")) && !f.startsWith(QLatin1String("optBaud1")), qPrintable(f));
         QCOMPARE(w.commandStates(), QStringLiteral("111"));
+        QVERIFY(!DisplayRecord().load().find(DownloadRecord::keyOf(w.sim.devicePath())));
         QCOMPARE(w.form->isVisible(), !closeWindow);
         // The offscreen platform does not hand activation back after a
         // message box; the window's own focus widget is what gets it then.

@@ -152,6 +152,8 @@ int main(int argc, char *argv[])
     for (auto it = saved.devices.cbegin(); it != saved.devices.cend(); ++it)
         [[maybe_unused]] const bool ok = options->ports.setSaved(it.key(), it.value());
     MainForm window(options->ports);
+    if (simulated)
+        window.leaveUnrecorded(simulated->devicePath());
     window.portChooser().setStore(store);
     QObject::connect(&window.portChooser(), &PortChooser::dropped, &window, [](const QString &what) {
         std::fprintf(stderr, "custdisp: warning: %s\n", qPrintable(what));

@@ -433,6 +433,8 @@ void MainForm::endRecord(DownloadOutcome outcome)
 
 void MainForm::imageAccepted(const FirmwareImage &image)
 {
+    if (!m_unrecorded.isEmpty() && target().device == m_unrecorded)
+        return;
     m_record.emplace();
     if (const QString why = m_record->begin(target().device, image, QStringLiteral("custdisp")); !why.isEmpty()) {
         m_record.reset();

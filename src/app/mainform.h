@@ -31,6 +31,9 @@ public:
     // Picks the device behind each "Com N" (its context menu).
     PortChooser &portChooser() { return *m_portChooser; }
     bool downloadRunning() const { return m_isp.isRunning(); }
+    // A display of this run only (--simulate): what it is sent stays out of
+    // the PC's display record, as the command line's does.
+    void leaveUnrecorded(const QString &device) { m_unrecorded = device; }
 
     // A request to end the program (SIGTERM, a hang-up, Ctrl-C): taken as a
     // confirmed close. A download stops, whatever dialog is up is answered
@@ -76,6 +79,7 @@ private:
     SerialLink m_link;
     IspCommand m_isp;
     std::optional<DownloadRecord> m_record;  // while a download is under way
+    QString m_unrecorded;
     bool m_closeAfterDownload = false;       // asked while a download goes on: on its end
     QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on
 

@@ -4,11 +4,6 @@
 
 namespace {
 
-void addNote(QString &note, const QString &more)
-{
-    note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
-}
-
 bool takesTheFrame(const FaultAction &action)
 {
     return action.type == FaultAction::Type::Answer && action.byte == DisplayWire::kFrameOk;

@@ -23,6 +23,12 @@ struct DisplayParameters {
     static DisplayParameters ofPacket(QByteArrayView packet);
 };
 
+// Notes on one message, "; " between them.
+inline void addNote(QString &note, const QString &more)
+{
+    note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
+}
+
 // One message the display heard, and what it made of it.
 struct HeardMessage {
     MessageKind kind = MessageKind::Garbage;

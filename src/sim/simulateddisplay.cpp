@@ -6,13 +6,6 @@
 #include <QThread>
 #include <QTimer>
 
-namespace {
-void addNote(QString &note, const QString &more)
-{
-    note = note.isEmpty() ? more : note + QStringLiteral("; ") + more;
-}
-}  // namespace
-
 // Lives on the display's thread: hands what the pty end reads to the model,
 // says what the model says when it says it, and keeps the log.
 class SimEngine : public QObject {

@@ -936,6 +936,8 @@ private Q_SLOTS:
         using namespace std::chrono_literals;
         DownloadTimings t;
         t.accessTimeout = t.eraseTimeout = t.dataTimeout = 200ms;
+        if (closeWindow)
+            t.dataTimeout = 10s;  // the close, however late a loaded machine makes it, comes first
         t.pauseAfterFrame = 1ms;
         Window w(t);
         w.sim.setFaultPlan(FaultPlan{faults});

@@ -81,6 +81,9 @@ void insertListing(QJsonObject &report, const PortListing &listing)
     for (const DisplayEntry &e : listing.records)
         records.append(recordValue(e));
     report.insert(QStringLiteral("records"), records);
+    // A script that decides from the records must be able to say what they left out.
+    if (!listing.recordWarning.isEmpty())
+        report.insert(QStringLiteral("record_warning"), listing.recordWarning);
 }
 
 }  // namespace

@@ -976,8 +976,8 @@ private Q_SLOTS:
             << QStringList{"version", "-p", "/dev/custdisp-nothing-here"} << 3
             << QStringList{"ports.0.outcome=port-unavailable", "ports.0.message=/dev/custdisp-nothing-here: not available."};
         QTest::newRow("ports") << QStringList{"ports"} << 0
-                               << QStringList{"command=ports", "map=[4]", "map.1.number=2", "map.1.device=/dev/ttyS1",
-                                              "map.1.source=default"};
+                               << QStringList{"command=ports", "version=" CUSTDISP_VERSION, "map=[4]", "map.1.number=2",
+                                              "map.1.device=/dev/ttyS1", "map.1.source=default"};
     }
 
     void jsonForEveryCommand()

@@ -657,6 +657,8 @@ private Q_SLOTS:
 
     // A damaged record never stops a download: the bad part is ignored with
     // one warning naming the file, the good entries stay, the new one is kept.
+    // ports --json says so too (a script deciding from its records must know
+    // what they left out), and no more once the record is whole again.
     void damagedRecord_data()
     {
         QTest::addColumn<QByteArray>("contents");
@@ -677,6 +679,13 @@ private Q_SLOTS:
         QFETCH(int, entriesKept);
         QVERIFY(QDir().mkpath(recordFolder()));
         QVERIFY(writeFile(recordFile(), contents) == recordFile());
+        const auto listed = [] {
+            const Run ports = cli({"ports", "--json"});
+            return QJsonDocument::fromJson(ports.out.toUtf8()).object();
+        };
+        const QJsonObject before = listed();
+        QVERIFY2(before.value("record_warning").toString().contains(recordFile()), qPrintable(before.value("record_warning").toString()));
+        QCOMPARE(before.value("records").toArray().size(), entriesKept);
         Sim sim;
         const Run r = cli({"isp", "-q", "-b", "19200", "-p", sim.device, writeImage(randomImage(300))});
         QCOMPARE(r.exitCode, 0);
@@ -684,6 +693,9 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains("warning"), qPrintable(r.err));
         QCOMPARE(recordOf(sim.device).value("state").toString(), QStringLiteral("holds"));
         QCOMPARE(recordEntries().size(), entriesKept + 1);
+        const QJsonObject after = listed();
+        QVERIFY(!after.contains("record_warning"));
+        QCOMPARE(after.value("records").toArray().size(), entriesKept + 1);
     }
 
     // Two programs, twelve ports each, starting and finishing at once: no
@@ -984,8 +996,8 @@ private Q_SLOTS:
             << QStringList{"version", "-p", "/dev/custdisp-nothing-here"} << 3
             << QStringList{"ports.0.outcome=port-unavailable", "ports.0.message=/dev/custdisp-nothing-here: not available."};
         QTest::newRow("ports") << QStringList{"ports"} << 0
-                               << QStringList{"command=ports", "map=[4]", "map.1.number=2", "map.1.device=/dev/ttyS1",
-                                              "map.1.source=default"};
+                               << QStringList{"command=ports", "version=" CUSTDISP_VERSION, "map=[4]", "map.1.number=2",
+                                              "map.1.device=/dev/ttyS1", "map.1.source=default"};
     }
 
     void jsonForEveryCommand()

@@ -65,6 +65,7 @@ RunResult listPorts(const CliRequest &request, RunEvents &events)
         events.note(QStringLiteral("custdisp-cli: warning: ") + held.warning);
     listing.recordFile = record.path();
     listing.records = held.entries;
+    listing.recordWarning = held.warning;
     for (int n = PortMap::kFirstPort; n <= PortMap::kLastPort; ++n)
         listing.map.append({n, ports.deviceFor(n), DeviceFacts::realDevicePath(ports.deviceFor(n)),
                             ports.sourceOf(n) == PortMap::Source::Saved,

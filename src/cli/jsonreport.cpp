@@ -74,6 +74,8 @@ void insertListing(QJsonObject &report, const PortListing &listing)
                                {QStringLiteral("real_device"), e.realDevice},
                                {QStringLiteral("source"), e.saved ? QStringLiteral("saved") : QStringLiteral("default")},
                                {QStringLiteral("record"), recordValue(e.record)}});
+    // Whoever decides from the listing learns which custdisp-cli made it in the same run.
+    report.insert(QStringLiteral("version"), QStringLiteral(CUSTDISP_VERSION));
     report.insert(QStringLiteral("found"), found);
     report.insert(QStringLiteral("map"), map);
     report.insert(QStringLiteral("record_file"), listing.recordFile);
@@ -81,6 +83,9 @@ void insertListing(QJsonObject &report, const PortListing &listing)
     for (const DisplayEntry &e : listing.records)
         records.append(recordValue(e));
     report.insert(QStringLiteral("records"), records);
+    // A script that decides from the records must be able to say what they left out.
+    if (!listing.recordWarning.isEmpty())
+        report.insert(QStringLiteral("record_warning"), listing.recordWarning);
 }
 
 }  // namespace

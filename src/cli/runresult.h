@@ -22,6 +22,7 @@ struct PortListing {
     QList<Entry> map;
     QString recordFile;           // the display record's file
     QList<DisplayEntry> records;  // every entry in it, the latest first
+    QString recordWarning;        // what in it was ignored (a damaged file or entry)
 };
 
 // How a whole command ended: what the summary, the text and --json report.

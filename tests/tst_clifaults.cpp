@@ -90,10 +90,13 @@ public:
         return {{pty, true}, {link, true}, {QStringLiteral("/dev/../") + pty.mid(1), true}};
     }
 
-    // A device name that names nothing, of this platform's kind.
+    // A device name that names nothing, of this platform's kind; on Linux
+    // this process's own, since the port hold is taken by name and the
+    // test's other shards run beside it.
     QString missingDevice(int n) const
     {
-        return m_wine ? QStringLiteral("COM%1").arg(10 + n) : QStringLiteral("/nonexistent/custdisp-missing-%1").arg(n);
+        return m_wine ? QStringLiteral("COM%1").arg(10 + n)
+                      : QStringLiteral("/nonexistent/custdisp-missing-%1-%2").arg(QCoreApplication::applicationPid()).arg(n);
     }
 
     // The name the program is given for a file of this machine.

@@ -120,7 +120,6 @@ private:
         AfterAccess,  // accepted: the line must stay free of any other byte
         AfterErase,
         AfterFrame,
-        BeforeEnd,
         Purge,     // refused or in doubt: wait for a quiet line, then again
         EndFrame,  // written, draining
         Done,
@@ -140,8 +139,7 @@ private:
     bool awaiting() const { return m_state == State::Access || m_state == State::Erase || m_state == State::Data; }
     bool holding() const
     {
-        return m_state == State::AfterAccess || m_state == State::AfterErase || m_state == State::AfterFrame
-               || m_state == State::BeforeEnd;
+        return m_state == State::AfterAccess || m_state == State::AfterErase || m_state == State::AfterFrame;
     }
     std::chrono::microseconds quietPeriod() const;
     quint8 acceptingByte() const;

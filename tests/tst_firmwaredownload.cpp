@@ -118,6 +118,9 @@ public:
     int loseInWrite = 0;
     bool drainsWhole = true;
     int writes = 0;
+    // The line says it read each byte this long before it hands it over (a
+    // loop held up between the read and its handling).
+    std::chrono::milliseconds readEarlier{0};
 
     explicit PlayedLine(qint32 baud) : m_baud(baud)
     {
@@ -155,7 +158,7 @@ public:
         if (m_lost)
             return;
         if (m_input.isEmpty())
-            m_readAt = std::chrono::steady_clock::now();
+            m_readAt = std::chrono::steady_clock::now() - readEarlier;
         m_input += bytes;
         Q_EMIT bytesArrived();
     }
@@ -743,18 +746,23 @@ private Q_SLOTS:
         QTest::addColumn<int>("refuseWrite");
         QTest::addColumn<int>("loseInWrite");
         QTest::addColumn<bool>("drainsWhole");
+        QTest::addColumn<int>("readEarlierMs");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<int>("framesWritten");
         QTest::addColumn<QString>("cause");
         // Two data frames: writes 1 access, 2 erase, 3 and 4 data, 5 end.
-        QTest::newRow("completed") << QStringList{} << 0 << 0 << true << "completed" << 2 << "";
-        QTest::newRow("a frame the line refuses") << QStringList{} << 4 << 0 << true << "data-frame-failed" << 1 << "";
-        QTest::newRow("the line lost inside a frame") << QStringList{} << 0 << 4 << true << "data-frame-failed" << 1 << "";
-        QTest::newRow("the line lost inside the access") << QStringList{} << 0 << 1 << true << "access-timeout" << 0 << "";
-        QTest::newRow("an end frame that does not leave whole") << QStringList{} << 0 << 0 << false << "data-frame-failed" << 2 << "";
+        QTest::newRow("completed") << QStringList{} << 0 << 0 << true << 0 << "completed" << 2 << "";
+        QTest::newRow("a frame the line refuses") << QStringList{} << 4 << 0 << true << 0 << "data-frame-failed" << 1 << "";
+        QTest::newRow("the line lost inside a frame") << QStringList{} << 0 << 4 << true << 0 << "data-frame-failed" << 1 << "";
+        QTest::newRow("the line lost inside the access") << QStringList{} << 0 << 1 << true << 0 << "access-timeout" << 0 << "";
+        QTest::newRow("an end frame that does not leave whole") << QStringList{} << 0 << 0 << false << 0 << "data-frame-failed" << 2 << "";
         // Its three attempts, each answered with two words.
-        QTest::newRow("a frame answered twice over") << QStringList{"data#1=0xAA,0x15"} << 0 << 0 << true << "data-frame-failed"
+        QTest::newRow("a frame answered twice over") << QStringList{"data#1=0xAA,0x15"} << 0 << 0 << true << 0 << "data-frame-failed"
                                                      << 4 << "cause: the display answered aa 15";
+        // Every answer was read before its message was written, however late
+        // it is handled: none is an answer, and the access times out.
+        QTest::newRow("bytes judged by when they were read, not handled") << QStringList{} << 0 << 0 << true << 100
+                                                                          << "access-timeout" << 0 << "";
     }
 
     void playedLine()
@@ -763,6 +771,7 @@ private Q_SLOTS:
         QFETCH(int, refuseWrite);
         QFETCH(int, loseInWrite);
         QFETCH(bool, drainsWhole);
+        QFETCH(int, readEarlierMs);
         QFETCH(QString, outcome);
         QFETCH(int, framesWritten);
         QFETCH(QString, cause);
@@ -771,6 +780,7 @@ private Q_SLOTS:
         line.refuseWrite = refuseWrite;
         line.loseInWrite = loseInWrite;
         line.drainsWhole = drainsWhole;
+        line.readEarlier = std::chrono::milliseconds(readEarlierMs);
         FirmwareDownload download(line, quick());
         // Asked before it ever ran (a port that did not open): nothing, and no session to read.
         QCOMPARE(download.answerCause(), QString());

@@ -904,6 +904,67 @@ private Q_SLOTS:
         QVERIFY(w.form->isVisible());
     }
 
+    // A stop (SIGTERM, a hang-up) while a dialog waits for an answer nobody
+    // will give: the dialog goes, the window closes and the port is free.
+    void aStopAnswersTheOpenDialog_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("the file dialog") << "file";
+        QTest::newRow("the outcome's message, the port still open") << "message";
+        QTest::newRow("the close question, mid-download") << "question";
+    }
+
+    void aStopAnswersTheOpenDialog()
+    {
+        QFETCH(QString, dialog);
+        using namespace std::chrono_literals;
+        DownloadTimings t;
+        t.pauseAfterFrame = 20ms;
+        Window w(t);
+        QTemporaryDir dir;
+        const QString name = writeFile(dir.filePath(QStringLiteral("image.bin")), QByteArray(184 * 6, 'z'));
+        bool stopped = false;
+        bool answeredByTheTest = false;
+        QElapsedTimer sinceStop;
+        QTimer look;
+        look.setInterval(5);
+        connect(&look, &QTimer::timeout, &look, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (stopped) {
+                // The program should have answered it; rather than hang, fail.
+                if (auto *open = qobject_cast<QDialog *>(modal); open && sinceStop.elapsed() > 3000) {
+                    answeredByTheTest = true;
+                    open->reject();
+                }
+                return;
+            }
+            auto *file = qobject_cast<QFileDialog *>(modal);
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            const QString kind = file ? QStringLiteral("file")
+                                 : box && (box->standardButtons() & QMessageBox::Yes) ? QStringLiteral("question")
+                                 : box ? QStringLiteral("message") : QString();
+            if (kind == dialog) {
+                stopped = true;
+                sinceStop.start();
+                w.form->stopRequested();
+            } else if (file) {
+                file->selectFile(name);
+                static_cast<QDialog *>(file)->accept();
+            } else if (dialog == QLatin1String("question") && w.form->downloadRunning() && w.sim.log().size() >= 3
+                       && !modal) {
+                w.form->close();
+            }
+        });
+        look.start();
+        QTest::mouseClick(w.form->findChild<QPushButton *>(QStringLiteral("Command3")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->isVisible(), 10000);
+        QVERIFY(stopped);
+        QVERIFY2(!answeredByTheTest, "the stop left the dialog open");
+        QVERIFY(!w.form->downloadRunning());
+        SerialLink after;
+        QVERIFY(!after.open(targetAt(w.sim.devicePath(), QStringLiteral("9600,N,8,1"))));
+    }
+
     void commandsAreGreyForTheWholeDownload_data()
     {
         using namespace std::chrono_literals;

@@ -1,5 +1,6 @@
 // Which device each "Com N" names, and how the user's choice is kept.
 #include "link/devicefacts.h"
+#include "settings/displayrecord.h"
 #include "settings/portmap.h"
 #include "settings/portstore.h"
 #include "sim/simulateddisplay.h"
@@ -18,6 +19,20 @@ bool writeText(const QString &path, const QByteArray &text)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+}
+
+DisplayEntry recordEntry(const DisplayKey &key, DisplayEntry::State state)
+{
+    DisplayEntry e;
+    e.key = key;
+    e.state = state;
+    e.image = QStringLiteral("fw.bin");
+    e.sha256 = QString(64, u'a');
+    e.size = 900;
+    e.frames = 5;
+    e.when = QDateTime::currentDateTimeUtc();
+    e.program = QStringLiteral("custdisp-cli");
+    return e;
 }
 
 }  // namespace
@@ -229,6 +244,40 @@ private Q_SLOTS:
         QCOMPARE(DeviceFacts::stableName(other.devicePath(), byId.path()), other.devicePath());
         QCOMPARE(DeviceFacts::stableName(QStringLiteral("/dev/ttyUSB0"), byId.filePath(QStringLiteral("none"))),
                  QStringLiteral("/dev/ttyUSB0"));
+    }
+
+    // Which display record entry a port's key finds: an adapter's by-id name
+    // decides alone, wherever the adapter is plugged in; the device node
+    // only where neither side has one.
+    void recordKeys_data()
+    {
+        QTest::addColumn<QString>("kept");   // "device|by-id" of the entry on disk
+        QTest::addColumn<QString>("asked");  // the key a download looks up
+        QTest::addColumn<bool>("found");
+        const QString a = QStringLiteral("/dev/serial/by-id/usb-FTDI_A1-if00-port0");
+        const QString b = QStringLiteral("/dev/serial/by-id/usb-FTDI_B2-if00-port0");
+        QTest::newRow("one adapter, plugged into another socket") << "/dev/ttyUSB0|" + a << "/dev/ttyUSB3|" + a << true;
+        QTest::newRow("another adapter on the same node") << "/dev/ttyUSB0|" + a << "/dev/ttyUSB0|" + b << false;
+        QTest::newRow("no by-id name on either side, same node") << "/dev/ttyS0|" << "/dev/ttyS0|" << true;
+        QTest::newRow("no by-id name on either side, other node") << "/dev/ttyS0|" << "/dev/ttyS1|" << false;
+        QTest::newRow("an adapter where a plain port was kept") << "/dev/ttyUSB0|" << "/dev/ttyUSB0|" + a << false;
+        QTest::newRow("a plain port where an adapter was kept") << "/dev/ttyUSB0|" + a << "/dev/ttyUSB0|" << false;
+    }
+
+    void recordKeys()
+    {
+        QFETCH(QString, kept);
+        QFETCH(QString, asked);
+        QFETCH(bool, found);
+        const auto keyOf = [](const QString &text) { return DisplayKey{text.section(u'|', 0, 0), text.section(u'|', 1)}; };
+        QTemporaryDir dir;
+        const DisplayRecord record(dir.filePath(QStringLiteral("displays.json")));
+        DisplayEntry entry = recordEntry(keyOf(kept), DisplayEntry::State::Holds);
+        QCOMPARE(record.put(entry.key, entry), QString());
+        QCOMPARE(record.load().find(keyOf(asked)).has_value(), found);
+        // Forgetting the asked display's entry takes this one only if it is the same display.
+        QCOMPARE(record.put(keyOf(asked), std::nullopt), QString());
+        QCOMPARE(record.load().entries.size(), found ? 0 : 1);
     }
 };
 

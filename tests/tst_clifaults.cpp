@@ -210,9 +210,10 @@ private Q_SLOTS:
         QTest::newRow("access refused") << QStringList{"access=0xAA"} << 8 << "Access ISP Command Failed!" << QString();
         QTest::newRow("erase failed") << QStringList{"erase=0x07"} << 9 << "Erase Command Failed!" << QString();
         QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << 10 << "Transmit Data Failled!" << QString();
-        QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!" << QString();
+        QTest::newRow("line hung up") << QStringList{"data#0=hangup"} << 10 << "Transmit Data Failled!" << "cause: the line was lost: ";
         // The last of three frames accepted, then the line dies before the end frame.
-        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!" << QString();
+        QTest::newRow("line lost after the last frame") << QStringList{"data#2=0xAA+hangup"} << 10 << "Transmit Data Failled!"
+                                                        << "cause: the line was lost: ";
         QTest::newRow("access answered with two different bytes")
             << QStringList{"access=0x07,0x15"} << 8 << "Access ISP Command Failed!" << "cause: the display answered 07 15";
         QTest::newRow("access time-out") << QStringList{"access=silent"} << 6 << "Time Out Error!" << QString();

@@ -2,6 +2,7 @@
 #include "app/ispcommand.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
+#include "record/recordkeeper.h"
 #include "isp/ispframes.h"
 #include "settings/portmap.h"
 #include "sim/displaymodel.h"
@@ -60,11 +61,13 @@ struct Bench {
     Settings settings;
     SerialLink link;
     RecordingOperator op{&link};
+    RecordKeeper records;
     IspCommand download;
+    DownloadResult result;  // of the last run
 
     qint64 written = 0;  // bytes the link handed to the line
 
-    explicit Bench(DownloadTimings timings = quick()) : download(link, op, timings)
+    explicit Bench(DownloadTimings timings = quick()) : download(link, op, records, timings)
     {
         QObject::connect(&link, &LineLink::traffic, &link, [this](bool outgoing, const QByteArray &bytes) {
             if (outgoing)
@@ -87,7 +90,10 @@ struct Bench {
     {
         std::optional<DownloadOutcome> outcome;
         QObject scope;
-        QObject::connect(&download, &IspCommand::finished, &scope, [&](DownloadOutcome o) { outcome = o; });
+        QObject::connect(&download, &IspCommand::finished, &scope, [&](const DownloadResult &r) {
+            result = r;
+            outcome = r.outcome;
+        });
         download.run(ports.target(settings.CommPortNumber, settings.PortSettings));
         [[maybe_unused]] const bool ended = QTest::qWaitFor([&] { return outcome.has_value(); }, 60000);
         return outcome.value_or(DownloadOutcome::Cancelled);
@@ -348,7 +354,7 @@ private Q_SLOTS:
         QCOMPARE(frames.at(1), frames.at(0));
         QCOMPARE(frames.at(2), frames.at(0));
         QCOMPARE(quint8(frames.at(0).at(189)), quint8(0xD7));
-        QCOMPARE(b.download.framesWritten(), 3);
+        QCOMPARE(b.result.framesSent + b.result.retries, 3);
     }
 
     void aHungUpLineEndsTheDownloadPromptly()
@@ -422,7 +428,7 @@ private Q_SLOTS:
         QCOMPARE(b.heard(), heard);
         // A stale refusal would have a frame sent again, which the display
         // may never hear (a write drops what it has not read yet).
-        QCOMPARE(b.download.retries(), completes ? 0 : 2);
+        QCOMPARE(b.result.retries, completes ? 0 : 2);
     }
 
     void theImageIsOneSnapshot()
@@ -753,8 +759,10 @@ private Q_SLOTS:
         // Two data frames: writes 1 access, 2 erase, 3 and 4 data, 5 end.
         QTest::newRow("completed") << QStringList{} << 0 << 0 << true << 0 << "completed" << 2 << "";
         QTest::newRow("a frame the line refuses") << QStringList{} << 4 << 0 << true << 0 << "data-frame-failed" << 1 << "";
-        QTest::newRow("the line lost inside a frame") << QStringList{} << 0 << 4 << true << 0 << "data-frame-failed" << 1 << "";
-        QTest::newRow("the line lost inside the access") << QStringList{} << 0 << 1 << true << 0 << "access-timeout" << 0 << "";
+        QTest::newRow("the line lost inside a frame") << QStringList{} << 0 << 4 << true << 0 << "data-frame-failed" << 1
+                                                      << "cause: the line was lost: the line went away";
+        QTest::newRow("the line lost inside the access") << QStringList{} << 0 << 1 << true << 0 << "access-timeout" << 0
+                                                         << "cause: the line was lost: the line went away";
         QTest::newRow("an end frame that does not leave whole") << QStringList{} << 0 << 0 << false << 0 << "data-frame-failed" << 2 << "";
         // Its three attempts, each answered with two words.
         QTest::newRow("a frame answered twice over") << QStringList{"data#1=0xAA,0x15"} << 0 << 0 << true << 0 << "data-frame-failed"
@@ -783,7 +791,7 @@ private Q_SLOTS:
         line.readEarlier = std::chrono::milliseconds(readEarlierMs);
         FirmwareDownload download(line, quick());
         // Asked before it ever ran (a port that did not open): nothing, and no session to read.
-        QCOMPARE(download.answerCause(), QString());
+        QCOMPARE(download.cause(), QString());
         QCOMPARE(download.framesWritten() + download.framesSent() + download.retries(), 0);
         QList<DownloadOutcome> ends;
         connect(&download, &FirmwareDownload::finished, this, [&](DownloadOutcome o) { ends << o; });
@@ -792,7 +800,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !ends.isEmpty(); }, 10000));
         QCOMPARE(outcomeWord(ends.constFirst()), outcome);
         QCOMPARE(download.framesWritten(), framesWritten);
-        QCOMPARE(download.answerCause(), cause);
+        QCOMPARE(download.cause(), cause);
         if (outcome == QLatin1String("completed"))
             QCOMPARE(line.display.image(), image + QByteArray(2 * 184 - image.size(), '\0'));
         // After the end: whatever the line says, and a stop, change nothing.

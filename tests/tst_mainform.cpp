@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/programoptions.h"
+#include "isp/downloadrecord.h"
 #include "modalwatcher.h"
 #include "sim/simulateddisplay.h"
 #include "testsupport.h"

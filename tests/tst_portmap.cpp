@@ -1,6 +1,6 @@
 // Which device each "Com N" names, and how the user's choice is kept.
 #include "link/devicefacts.h"
-#include "settings/displayrecord.h"
+#include "record/displayrecord.h"
 #include "settings/portmap.h"
 #include "settings/portstore.h"
 #include "sim/simulateddisplay.h"

@@ -1,73 +1,85 @@
 #include "app/ispcommand.h"
 
 #include "app/operator.h"
-#include "commands/displaycommands.h"
+#include "commands/messagesink.h"
 #include "isp/firmwareimage.h"
-#include "link/seriallink.h"
 
-IspCommand::IspCommand(SerialLink &link, Operator &op, DownloadTimings timings, QObject *parent)
-    : QObject(parent), m_link(link), m_operator(op), m_download(link, timings)
+IspCommand::IspCommand(SerialLink &link, Operator &op, RecordKeeper &records, DownloadTimings timings, QObject *parent)
+    : QObject(parent), m_operator(op), m_procedure(link, records, timings)
 {
-    connect(&m_download, &FirmwareDownload::progress, this, [this](int accepted, int) { m_operator.setProgressValue(accepted); });
-    connect(&m_download, &FirmwareDownload::finished, this, &IspCommand::downloadEnded);
+    connect(&m_procedure, &DownloadProcedure::portOpened, this, [this] {
+        m_greyed = true;
+        m_operator.setCommandsEnabled(false);
+    });
+    connect(&m_procedure, &DownloadProcedure::progress, this, [this](int accepted, int) { m_operator.setProgressValue(accepted); });
+    m_procedure.setTeller([this](const DownloadResult &result) { tell(result); });
+    connect(&m_procedure, &DownloadProcedure::finished, this, &IspCommand::procedureEnded);
 }
 
 void IspCommand::stop()
 {
-    if (!m_running)
-        return;
-    m_stopRequested = true;
-    m_download.stop();
+    if (m_running)
+        m_procedure.stop();
 }
 
-void IspCommand::run(const Target &target)
+void IspCommand::run(const Target &target, bool recorded)
 {
     if (m_running)
         return;
     m_running = true;
-    m_stopRequested = false;
-    m_openFailure.reset();
+    m_greyed = false;
+    m_target = target;
+    DownloadResult early;
     const std::optional<ImagePath> path = m_operator.chooseFirmwareFile();
-    if (!path)
-        return end(DownloadOutcome::DialogCancelled);
-
+    if (!path) {
+        early.outcome = DownloadOutcome::DialogCancelled;
+        return end(early);
+    }
     // Refused images never reach the port: an empty one would have the
     // display erased for nothing, an oversized one would overwrite its start.
-    const FirmwareImage image = FirmwareImage::read(*path);
-    if (image.verdict != FirmwareImage::Verdict::Ready) {
-        m_operator.showMessage(image.refusal(), kTitle);
-        return end(outcomeOfRefusal(image.verdict));
+    auto image = std::make_shared<const FirmwareImage>(FirmwareImage::read(*path));
+    if (image->verdict != FirmwareImage::Verdict::Ready) {
+        m_operator.showMessage(image->refusal(), kTitle);
+        early.outcome = outcomeOfRefusal(image->verdict);
+        return end(early);
     }
-
-    m_operator.imageAccepted(image);
     m_operator.setProgressValue(0);
-    m_operator.setProgressMaximum(image.frameCount());
-    m_openFailure = openCommandPort(target, m_link, m_operator);
-    if (m_openFailure)
-        return end(DownloadOutcome::PortUnavailable);
-
-    m_operator.setCommandsEnabled(false);
-    // A stop that came while the buttons went grey: not a byte is written.
-    if (m_stopRequested)
-        return downloadEnded(DownloadOutcome::Cancelled);
-    m_download.start(image.bytes);
+    m_operator.setProgressMaximum(image->frameCount());
+    m_procedure.start(target, image, RecordUse{recorded, false}, QStringLiteral("custdisp"));
 }
 
-// Every way out after the buttons went grey: message, port, buttons, bar.
-void IspCommand::downloadEnded(DownloadOutcome outcome)
+// With the port still open: the record's trouble first, then the outcome.
+void IspCommand::tell(const DownloadResult &result)
 {
-    Q_EMIT transferEnded(outcome);
-    if (const QString message = downloadMessage(outcome); !message.isEmpty())
+    if (result.outcome == DownloadOutcome::RecordUnwritable) {
+        m_operator.showMessage(QStringLiteral("The display record cannot be written (%1). Nothing was sent.").arg(result.recordError),
+                               applicationTitle());
+        return;
+    }
+    if (result.outcome == DownloadOutcome::PortUnavailable) {
+        m_operator.showMessage(m_target.unavailableText, applicationTitle());
+        return;
+    }
+    if (!result.recordEndError.isEmpty())
+        m_operator.showMessage(QStringLiteral("The display record still says the download is under way: ") + result.recordEndError,
+                               applicationTitle());
+    if (const QString message = downloadMessage(result.outcome); !message.isEmpty())
         m_operator.showMessage(message, kTitle);
-    m_link.close();
-    m_operator.setCommandsEnabled(true);
-    if (outcomeRow(outcome).clearsProgress)
-        m_operator.setProgressValue(0);
-    end(outcome);
 }
 
-void IspCommand::end(DownloadOutcome outcome)
+// The port is closed: buttons, then the bar.
+void IspCommand::procedureEnded(const DownloadResult &result)
+{
+    if (m_greyed)
+        m_operator.setCommandsEnabled(true);
+    if (m_greyed && outcomeRow(result.outcome).clearsProgress)
+        m_operator.setProgressValue(0);
+    end(result);
+}
+
+void IspCommand::end(const DownloadResult &result)
 {
     m_running = false;
-    Q_EMIT finished(outcome);
+    m_greyed = false;
+    Q_EMIT finished(result);
 }

@@ -1,54 +1,46 @@
 #pragma once
 
-#include "isp/downloadoutcome.h"
-#include "isp/firmwaredownload.h"
-#include "link/openfailure.h"
+#include "isp/downloadprocedure.h"
 #include "link/target.h"
 
 #include <QObject>
 #include <QString>
 
-#include <optional>
-
 class Operator;
+class RecordKeeper;
 class SerialLink;
 
-// "ISP" as the window runs it: the file dialog, the image, the port, the
-// download, then the way back in the one order the operator knows: message,
-// port, buttons, bar. Through the operator only; it never waits itself.
+// "ISP" as the window runs it: the file dialog and the image, then the
+// download procedure, told to the operator in the one order the operator
+// knows: message, port, buttons, bar. Through the operator only; it never
+// waits itself.
 class IspCommand : public QObject {
     Q_OBJECT
 public:
     static inline const QString kTitle = QStringLiteral("ISP Message");
 
-    IspCommand(SerialLink &link, Operator &op, DownloadTimings timings = {}, QObject *parent = nullptr);
+    IspCommand(SerialLink &link, Operator &op, RecordKeeper &records, DownloadTimings timings = {},
+               QObject *parent = nullptr);
 
     // Asks the operator for the file and starts; finished() tells the end
-    // (at once when it ends before the port is written to).
-    void run(const Target &target);
+    // (at once when it ends before the procedure starts). With `recorded`
+    // false the display stays out of the PC's record (a simulated one).
+    void run(const Target &target, bool recorded = true);
     // Stops at the next step; nothing more is sent and no success is reported.
     void stop();
     bool isRunning() const { return m_running; }
 
-    int framesWritten() const { return m_download.framesWritten(); }
-    int framesSent() const { return m_download.framesSent(); }
-    int retries() const { return m_download.retries(); }
-    // Why the port could not be opened, after a PortUnavailable outcome.
-    const std::optional<OpenFailure> &openFailure() const { return m_openFailure; }
-
 Q_SIGNALS:
-    // The bytes have stopped: before the operator is told.
-    void transferEnded(DownloadOutcome outcome);
-    void finished(DownloadOutcome outcome);
+    void finished(const DownloadResult &result);
 
 private:
-    void downloadEnded(DownloadOutcome outcome);
-    void end(DownloadOutcome outcome);
+    void tell(const DownloadResult &result);
+    void procedureEnded(const DownloadResult &result);
+    void end(const DownloadResult &result);
 
-    SerialLink &m_link;
     Operator &m_operator;
-    FirmwareDownload m_download;
+    DownloadProcedure m_procedure;
+    Target m_target;
     bool m_running = false;
-    bool m_stopRequested = false;
-    std::optional<OpenFailure> m_openFailure;
+    bool m_greyed = false;  // the buttons went grey: they come back on the way out
 };

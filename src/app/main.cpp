@@ -3,7 +3,7 @@
 #include "app/programoptions.h"
 #include "process/stoprequests.h"
 #include "process/standarddescriptors.h"
-#include "settings/displayrecord.h"
+#include "record/displayrecord.h"
 #include "settings/portstore.h"
 #include "sim/simulatedline.h"
 

@@ -146,7 +146,7 @@ QList<QRect> column(int left, const QList<int> &tops, int width, int height)
 }  // namespace
 
 MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
-    : QWidget(parent), m_ports(std::move(ports)), m_isp(m_link, *this, timings)
+    : QWidget(parent), m_ports(std::move(ports)), m_isp(m_link, *this, m_records, timings)
 {
     initResources();
     static const bool separatorsInstalled = [] {
@@ -159,11 +159,8 @@ MainForm::MainForm(PortMap ports, DownloadTimings timings, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/custdisp/custdisp.png")));
     setFixedSize(px(10335), px(7305));
     buildLayout();
-    // The record is told before the operator: a program ended while the
-    // message is up leaves the truth behind.
-    connect(&m_isp, &IspCommand::transferEnded, this, &MainForm::endRecord);
-    connect(&m_isp, &IspCommand::finished, this, [this](DownloadOutcome outcome) {
-        endRecord(outcome);
+    connect(&m_isp, &IspCommand::finished, this, [this] {
+        settleCloseQuestion();
         m_portChooser->describeAll();
         // A close asked for during a download happens once the port is let go.
         if (m_closeAfterDownload)
@@ -343,7 +340,8 @@ void MainForm::getFirmwareVersion()
 
 void MainForm::downloadFirmware()
 {
-    m_isp.run(target());
+    const Target chosen = target();
+    m_isp.run(chosen, m_unrecorded.isEmpty() || chosen.device != m_unrecorded);
 }
 
 void MainForm::closeEvent(QCloseEvent *event)
@@ -397,9 +395,7 @@ void MainForm::stopRequested()
 
 void MainForm::showMessage(const QString &text, const QString &title)
 {
-    // The download has its outcome: whether to stop it is no longer the question.
-    if (m_closeQuestion && m_closeQuestion->isVisible())
-        m_closeQuestion->done(QMessageBox::No);
+    settleCloseQuestion();
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     widenForTitle(box);
@@ -420,27 +416,14 @@ std::optional<ImagePath> MainForm::chooseFirmwareFile()
     return ImagePath::fromName(dialog.selectedFiles().constFirst());
 }
 
-// The display's entry says "under way" before the port is opened; if it
-// cannot, nothing is sent (the old entry would outlive a failed download).
-void MainForm::endRecord(DownloadOutcome outcome)
+// The download has its outcome: whether to stop it is no longer the
+// question, but the close asked for stands once the operator has read it.
+void MainForm::settleCloseQuestion()
 {
-    if (!m_record)
+    if (!m_closeQuestion || !m_closeQuestion->isVisible())
         return;
-    if (const QString why = m_record->end(outcome, m_isp.framesSent()); !why.isEmpty())
-        showMessage(QStringLiteral("The display record still says the download is under way: ") + why, windowTitle());
-    m_record.reset();
-}
-
-void MainForm::imageAccepted(const FirmwareImage &image)
-{
-    if (!m_unrecorded.isEmpty() && target().device == m_unrecorded)
-        return;
-    m_record.emplace();
-    if (const QString why = m_record->begin(target().device, image, QStringLiteral("custdisp")); !why.isEmpty()) {
-        m_record.reset();
-        m_isp.stop();
-        showMessage(QStringLiteral("The display record cannot be written (%1). Nothing was sent.").arg(why), windowTitle());
-    }
+    m_closeAfterDownload = true;
+    m_closeQuestion->done(QMessageBox::No);
 }
 
 void MainForm::setProgressMaximum(int maximum)

@@ -3,7 +3,7 @@
 #include "settings/settings.h"
 #include "app/ispcommand.h"
 #include "app/operator.h"
-#include "isp/downloadrecord.h"
+#include "record/recordkeeper.h"
 #include "settings/portmap.h"
 #include "link/seriallink.h"
 
@@ -43,7 +43,6 @@ public:
     // Operator
     void showMessage(const QString &text, const QString &title) override;
     std::optional<ImagePath> chooseFirmwareFile() override;
-    void imageAccepted(const FirmwareImage &image) override;
     void setProgressMaximum(int maximum) override;
     void setProgressValue(int value) override;
     void setCommandsEnabled(bool enabled) override;
@@ -72,13 +71,13 @@ private:
     void transmitCommand();
     void getFirmwareVersion();
     void downloadFirmware();
-    void endRecord(DownloadOutcome outcome);
+    void settleCloseQuestion();
 
     Settings m_settings;
     PortMap m_ports;
     SerialLink m_link;
+    RecordKeeper m_records;
     IspCommand m_isp;
-    std::optional<DownloadRecord> m_record;  // while a download is under way
     QString m_unrecorded;
     bool m_closeAfterDownload = false;       // asked while a download goes on: on its end
     QMessageBox *m_closeQuestion = nullptr;  // asked while a download goes on

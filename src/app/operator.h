@@ -7,8 +7,6 @@
 
 #include <optional>
 
-struct FirmwareImage;
-
 // Everything the download needs from a person: the window implements it with
 // a file dialog, message boxes, the progress bar and the three buttons; the
 // command line with a terminal; tests with a recorder.
@@ -16,8 +14,6 @@ class Operator : public MessageSink {
 public:
     // The firmware file to send, or nullopt when the operator cancels.
     virtual std::optional<ImagePath> chooseFirmwareFile() = 0;
-    // The image chosen was read and will be sent; nothing is on the line yet.
-    virtual void imageAccepted(const FirmwareImage &image) { Q_UNUSED(image); }
     virtual void setProgressMaximum(int maximum) = 0;
     virtual void setProgressValue(int value) = 0;
     // Command1, Command2, Command3, in that order.

@@ -1,6 +1,6 @@
 #include "app/portchooser.h"
 
-#include "settings/platformwords.h"
+#include "link/platformwords.h"
 
 #include "isp/downloadrecord.h"
 #include "link/devicefacts.h"

@@ -1,6 +1,6 @@
 #include "app/programoptions.h"
 
-#include "settings/platformwords.h"
+#include "link/platformwords.h"
 
 #include <QCommandLineParser>
 #include <QSet>

@@ -3,7 +3,7 @@
 #include "cli/exitstatus.h"
 
 #include "isp/downloadoutcome.h"
-#include "settings/platformwords.h"
+#include "link/platformwords.h"
 #include "settings/portmap.h"
 
 #include <QCommandLineParser>

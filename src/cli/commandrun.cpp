@@ -81,7 +81,7 @@ RunResult planImage(const CliRequest &request)
     result.command = request.commandName();
     result.dryRun = true;
     result.image = ImageFacts::of(FirmwareImage::read(request.image));
-    result.exitCode = result.image->exitCode;
+    result.exitCode = result.image->exitCode();
     return result;
 }
 
@@ -130,7 +130,7 @@ RunResult runOnTargets(const CliRequest &request, RunEvents &events)
     if (request.command == CliCommand::Isp) {
         image = std::make_shared<const FirmwareImage>(FirmwareImage::read(request.image));
         result.image = ImageFacts::of(*image);
-        result.exitCode = result.image->exitCode;
+        result.exitCode = result.image->exitCode();
         if (!result.image->isReady())
             return result;
     }

@@ -1,5 +1,8 @@
 #include "cli/exitstatus.h"
 
+#include "isp/ispframes.h"
+
+#include <QLocale>
 #include <QMap>
 
 #include <algorithm>
@@ -23,8 +26,8 @@ constexpr std::array kRows{
     ExitRow{O::DialogCancelled, 2, "usage"},
     ExitRow{O::PortUnavailable, 3, "port unavailable"},
     ExitRow{O::FileUnreadable, 4, "file unreadable (missing, no permission, or not a regular file)"},
-    ExitRow{O::ImageEmpty, 5, "image size not accepted (empty, or over 65,503 bytes)"},
-    ExitRow{O::ImageTooLarge, 5, "image size not accepted (empty, or over 65,503 bytes)"},
+    ExitRow{O::ImageEmpty, 5, "image size not accepted (empty, or over %1 bytes)"},
+    ExitRow{O::ImageTooLarge, 5, "image size not accepted (empty, or over %1 bytes)"},
     ExitRow{O::AccessTimeout, 6, "access time-out"},
     ExitRow{O::WrongVersion, 7, "wrong version"},
     ExitRow{O::AccessRefused, 8, "access refused"},
@@ -53,6 +56,8 @@ QString ExitCode::helpList()
         if (lines.contains(row.code))
             continue;
         QString line = QString::fromLatin1(row.summary);
+        if (line.contains(QLatin1String("%1")))
+            line = line.arg(QLocale(QLocale::English).toString(Isp::kMaxImageSize));
         if (const QString message = downloadMessage(row.outcome); row.code != kSuccess && !message.isEmpty())
             line += QStringLiteral(" (\"%1\")").arg(message);
         lines.insert(row.code, line);

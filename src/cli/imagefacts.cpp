@@ -8,18 +8,18 @@
 
 #include <QCryptographicHash>
 
+int ImageFacts::exitCode() const
+{
+    return refused ? ExitCode::of(*refused) : ExitCode::kSuccess;
+}
+
 ImageFacts ImageFacts::of(const FirmwareImage &image)
 {
     ImageFacts facts;
     facts.name = image.path.shown;
     facts.message = image.refusal();
-    if (image.verdict == FirmwareImage::Verdict::Ready) {
-        facts.outcome = QStringLiteral("ready");
-    } else {
-        const DownloadOutcome refused = outcomeOfRefusal(image.verdict);
-        facts.outcome = outcomeWord(refused);
-        facts.exitCode = ExitCode::of(refused);
-    }
+    if (image.verdict != FirmwareImage::Verdict::Ready)
+        facts.refused = outcomeOfRefusal(image.verdict);
     if (image.verdict == FirmwareImage::Verdict::Unreadable)
         return facts;
     // The plan follows the bytes read, not what the file system reports.

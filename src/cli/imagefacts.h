@@ -1,5 +1,7 @@
 #pragma once
 
+#include "isp/downloadoutcome.h"
+
 #include <QString>
 
 #include <optional>
@@ -11,9 +13,8 @@ struct FirmwareImage;
 // and the download come to one verdict.
 struct ImageFacts {
     QString name;
-    QString outcome;  // ready, file-unreadable, image-empty, image-too-large
-    QString message;  // the refusal the terminal shows; empty when ready
-    int exitCode = 0;
+    std::optional<DownloadOutcome> refused;  // none: ready
+    QString message;                         // the refusal the terminal shows; empty when ready
     // Bytes read (for an image too large, the file's size); none when the
     // file could not be read.
     std::optional<qint64> size;
@@ -22,7 +23,10 @@ struct ImageFacts {
     qint64 firstAddress = 0;
     qint64 lastAddress = 0;  // where the last data frame ends
 
-    bool isReady() const { return exitCode == 0; }
+    bool isReady() const { return !refused; }
+    // "ready", or the refusal's outcome word.
+    QString word() const { return refused ? outcomeWord(*refused) : QStringLiteral("ready"); }
+    int exitCode() const;
 
     static ImageFacts of(const FirmwareImage &image);
 };

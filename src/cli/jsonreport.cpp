@@ -11,7 +11,7 @@ namespace {
 QJsonObject imageObject(const ImageFacts &image)
 {
     QJsonObject o{{QStringLiteral("name"), image.name},
-                  {QStringLiteral("outcome"), image.outcome},
+                  {QStringLiteral("outcome"), image.word()},
                   {QStringLiteral("message"), image.message}};
     if (!image.size)
         return o;
@@ -41,9 +41,9 @@ QJsonArray portArray(const QList<PortResult> &results)
     for (const PortResult &r : results) {
         QJsonObject port{{QStringLiteral("port"), r.port},
                          {QStringLiteral("device"), r.device},
-                         {QStringLiteral("outcome"), r.outcome},
+                         {QStringLiteral("outcome"), r.word()},
                          {QStringLiteral("message"), r.message},
-                         {QStringLiteral("exit_code"), r.exitCode},
+                         {QStringLiteral("exit_code"), r.exitCode()},
                          {QStringLiteral("frames_sent"), r.framesSent},
                          {QStringLiteral("retries"), r.retries},
                          {QStringLiteral("seconds"), qRound(r.seconds * 1000) / 1000.0}};

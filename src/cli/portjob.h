@@ -1,32 +1,22 @@
 #pragma once
 
-#include "cli/portresult.h"
 #include "cli/clirequest.h"
-#include "isp/downloadoutcome.h"
-#include "isp/downloadrecord.h"
+#include "cli/portresult.h"
+#include "isp/downloadprocedure.h"
 #include "link/target.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 
 #include <array>
-#include <atomic>
 #include <memory>
-#include <optional>
 
-class FirmwareDownload;
+class RecordKeeper;
 class SerialLink;
-
-// What an isp job does with the display record.
-struct RecordUse {
-    bool keep = true;       // a simulated display is no display of this PC's
-    bool skipHeld = false;  // --skip-held: nothing is sent to a display that holds the image
-};
 struct FirmwareImage;
 
-// One port's command: its own link and download, driven by the events of the
-// thread it lives on. The very procedures the window runs; only what is told
-// to the operator differs.
+// One port's command on the run's event loop: its own link, and for isp the
+// download procedure the window runs too; only what is told differs.
 class PortJob : public QObject {
     Q_OBJECT
 public:
@@ -35,15 +25,15 @@ public:
     // front of each line where several ports trace at once.
     // `packet`: the parameter packet, completed (params only).
     PortJob(CliCommand command, Target target, std::array<quint8, 8> packet, std::shared_ptr<const FirmwareImage> image,
-            bool trace, bool namePort, RecordUse recordUse = {});
+            bool trace, bool namePort, RecordKeeper &records, RecordUse recordUse = {});
     ~PortJob() override;
 
-    // From any thread: stops at the next step; nothing more is sent.
+    // Stops at the next step; nothing more is sent.
     void cancel();
 
 public Q_SLOTS:
-    // Starts the command; the event loop of the thread it lives on
-    // then carries it to its end: finished() follows.
+    // Starts the command; the event loop then carries it to its end:
+    // finished() follows.
     void run();
 
 Q_SIGNALS:
@@ -51,13 +41,11 @@ Q_SIGNALS:
     void finished(const PortResult &result);
 
 private:
-    void download();
-    std::optional<DownloadOutcome> beginRecord(PortResult &result);
-    void endRecord(DownloadOutcome outcome, PortResult &result);
+    void downloaded(const DownloadResult &download);
     void sendPacket();
     void traceTo(SerialLink &link) const;
-    // The port closed, the outcome's word and exit status in the result.
-    void end(DownloadOutcome outcome, PortResult result);
+    // The port closed, where it is and how long it took in the result.
+    void end(PortResult result);
 
     CliCommand m_command;
     Target m_target;
@@ -66,11 +54,9 @@ private:
     bool m_trace;
     bool m_namePort;
     RecordUse m_recordUse;
-    std::atomic<bool> m_cancelled{false};
-    // Made on the job's own thread, in run().
+    bool m_cancelled = false;
     std::unique_ptr<SerialLink> m_link;
-    std::unique_ptr<FirmwareDownload> m_download;
+    std::unique_ptr<DownloadProcedure> m_download;
+    RecordKeeper &m_records;
     QElapsedTimer m_clock;
-    DisplayRecord m_displayRecord;
-    std::optional<DownloadRecord> m_keeper;  // while the download may change the display
 };

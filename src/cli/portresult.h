@@ -1,7 +1,7 @@
 #pragma once
 
 #include "isp/downloadoutcome.h"
-#include "settings/displayrecord.h"
+#include "record/displayrecord.h"
 
 #include <QMetaType>
 #include <QString>
@@ -12,12 +12,11 @@
 // summary table and --json all read, so no front end works an outcome out
 // again on its own.
 struct PortResult {
-    QString port;     // as named on the command line: "Com 2", "/dev/ttyUSB0"
-    QString device;   // the device it reached, links resolved
-    QString outcome;  // a stable word: completed, access-timeout, ...
-    QString message;  // the window's text for it ("ISP Transmit OK!", ...)
-    QString cause;    // why the port could not be opened, if it could not
-    int exitCode = 0;
+    QString port;    // as named on the command line: "Com 2", "/dev/ttyUSB0"
+    QString device;  // the device it reached, links resolved
+    DownloadOutcome outcome = DownloadOutcome::Cancelled;
+    QString message;     // the window's text for it ("ISP Transmit OK!", ...)
+    QString cause;       // why the port could not be opened, or the download failed, where the outcome does not say
     int frames = 0;      // data frames the image takes (isp only)
     int framesSent = 0;  // distinct data frames written whole to the line
     int retries = 0;     // data frames written again after a refusal or silence
@@ -28,6 +27,9 @@ struct PortResult {
     QString recordWarning;
 
     int attempts() const { return framesSent + retries; }
+    // The outcome's stable word for scripts ("completed", "access-timeout", ...).
+    QString word() const { return outcomeWord(outcome); }
+    int exitCode() const;
     // For a line that names the port already: the message without the
     // port's name in front ("not available."), or the outcome word where the
     // window shows no message.

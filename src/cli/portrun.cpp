@@ -5,6 +5,7 @@
 #include "cli/runevents.h"
 #include "process/stoprequests.h"
 #include "isp/firmwareimage.h"
+#include "record/recordkeeper.h"
 
 #include <QEventLoop>
 
@@ -14,8 +15,8 @@
 int PortRun::exitCode() const
 {
     if (results.size() == 1)
-        return results.constFirst().exitCode;
-    if (std::all_of(results.cbegin(), results.cend(), [](const PortResult &r) { return r.exitCode == ExitCode::kSuccess; }))
+        return results.constFirst().exitCode();
+    if (std::all_of(results.cbegin(), results.cend(), [](const PortResult &r) { return outcomeRow(r.outcome).success; }))
         return ExitCode::kSuccess;
     return stopped ? ExitCode::of(DownloadOutcome::Cancelled) : ExitCode::kSomeFailed;
 }
@@ -36,9 +37,13 @@ PortRun runOnPorts(CliCommand command, const QList<Target> &targets, const std::
     // Every port on this one event loop: each download only reacts to its
     // line's and its timer's events, and one loop keeps the slowest judgement
     // of 64 ports at a quarter of a thread each's under load (bench/latency.sh).
+    // Declared before the jobs: it outlives them, and what they asked it to
+    // save is on disk before this returns.
+    RecordKeeper records;
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (int i = 0; i < targets.size(); ++i) {
-        auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1, recordUse);
+        auto job = std::make_unique<PortJob>(command, targets.at(i), packet, image, trace, targets.size() > 1, records,
+                                             recordUse);
         QObject::connect(job.get(), &PortJob::progress, &loop,
                          [&events, i](int value, int maximum) { events.progress(i, value, maximum); });
         QObject::connect(job.get(), &PortJob::finished, &loop, [&, i](const PortResult &result) {

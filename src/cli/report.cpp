@@ -58,13 +58,13 @@ QList<ReportLine> notes(const CliRequest &request, const RunResult &result)
     bool cancelled = false;
     bool succeeded = false;
     for (const PortResult &r : result.ports) {
-        cancelled = cancelled || r.exitCode == ExitCode::of(DownloadOutcome::Cancelled);
-        succeeded = succeeded || r.exitCode == ExitCode::kSuccess;
+        cancelled = cancelled || r.outcome == DownloadOutcome::Cancelled;
+        succeeded = succeeded || outcomeRow(r.outcome).success;
         if (!r.cause.isEmpty())
             lines.append(toStderr(result.ports.size() > 1 ? portLine(r.port, r.cause) : r.cause));
         if (!r.recordWarning.isEmpty())
             lines.append(toStderr(QStringLiteral("custdisp-cli: warning: ") + r.recordWarning));
-        if (r.exitCode == ExitCode::of(DownloadOutcome::RecordUnwritable))
+        if (r.outcome == DownloadOutcome::RecordUnwritable)
             lines.append(toStderr(r.message));
     }
     if (cancelled && request.command == CliCommand::Isp)

@@ -34,7 +34,7 @@ QString summaryTable(const QList<PortResult> &results)
 
 QString planText(const ImageFacts &facts)
 {
-    if (!facts.size || facts.outcome == outcomeWord(DownloadOutcome::ImageEmpty))
+    if (!facts.size || facts.refused == DownloadOutcome::ImageEmpty)
         return facts.message + QLatin1Char('\n');
     // The name stays out of the .arg() chain: a "%1" in it must stay as it is.
     QString text = QStringLiteral("image: ") + facts.name

@@ -11,22 +11,22 @@ using O = DownloadOutcome;
 // ("Failled"), kept exactly as operators know them and as their notes and
 // scripts quote them: do not correct them.
 constexpr std::array kRows{
-    OutcomeRow{O::Completed, "completed", "ISP Transmit OK!", true},
+    OutcomeRow{O::Completed, "completed", "ISP Transmit OK!", true, true},
     // Nothing sent: the display's record holds this image (isp --skip-held).
-    OutcomeRow{O::UpToDate, "up-to-date", "", false},
-    OutcomeRow{O::DialogCancelled, "no-file-chosen", "", false},
-    OutcomeRow{O::PortUnavailable, "port-unavailable", "", false},
-    OutcomeRow{O::FileUnreadable, "file-unreadable", "", false},
-    OutcomeRow{O::ImageEmpty, "image-empty", "", false},
-    OutcomeRow{O::ImageTooLarge, "image-too-large", "", false},
-    OutcomeRow{O::AccessTimeout, "access-timeout", "Time Out Error!", false},
-    OutcomeRow{O::WrongVersion, "wrong-version", "A Incorrect Version No!", false},
-    OutcomeRow{O::AccessRefused, "access-refused", "Access ISP Command Failed!", false},
-    OutcomeRow{O::EraseFailed, "erase-failed", "Erase Command Failed!", false},
-    OutcomeRow{O::DataFrameFailed, "data-frame-failed", "Transmit Data Failled!", true},
+    OutcomeRow{O::UpToDate, "up-to-date", "", false, true},
+    OutcomeRow{O::DialogCancelled, "no-file-chosen", "", false, false},
+    OutcomeRow{O::PortUnavailable, "port-unavailable", "", false, false},
+    OutcomeRow{O::FileUnreadable, "file-unreadable", "", false, false},
+    OutcomeRow{O::ImageEmpty, "image-empty", "", false, false},
+    OutcomeRow{O::ImageTooLarge, "image-too-large", "", false, false},
+    OutcomeRow{O::AccessTimeout, "access-timeout", "Time Out Error!", false, false},
+    OutcomeRow{O::WrongVersion, "wrong-version", "A Incorrect Version No!", false, false},
+    OutcomeRow{O::AccessRefused, "access-refused", "Access ISP Command Failed!", false, false},
+    OutcomeRow{O::EraseFailed, "erase-failed", "Erase Command Failed!", false, false},
+    OutcomeRow{O::DataFrameFailed, "data-frame-failed", "Transmit Data Failled!", true, false},
     // No message: a stop ends the download without a box.
-    OutcomeRow{O::Cancelled, "cancelled", "", true},
-    OutcomeRow{O::RecordUnwritable, "record-unwritable", "", false},
+    OutcomeRow{O::Cancelled, "cancelled", "", true, false},
+    OutcomeRow{O::RecordUnwritable, "record-unwritable", "", false, false},
 };
 
 }  // namespace

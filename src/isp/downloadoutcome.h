@@ -30,6 +30,7 @@ struct OutcomeRow {
     const char *word;     // stable, for scripts and reports: "completed", "access-timeout", ...
     const char *message;  // the operator's message box; empty where none is shown as such
     bool clearsProgress;  // the bar goes back to 0 after the message
+    bool success;         // the display holds the image, as asked
 };
 
 std::span<const OutcomeRow> outcomeTable();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "isp/downloadoutcome.h"
-#include "settings/displayrecord.h"
+#include "record/displayrecord.h"
 
 #include <QString>
 
@@ -9,33 +9,24 @@
 
 struct FirmwareImage;
 
-// A download's life in the display record, the same for every front end:
-// begin() before anything is written to the port, end() with the outcome.
-// In between the display's entry says "under way: contents unknown", so a
-// program killed in the middle leaves the truth behind.
-class DownloadRecord {
-public:
-    explicit DownloadRecord(DisplayRecord record = DisplayRecord());
+// What a download writes in the display record, the same for every front
+// end: "under way: contents unknown" before anything is written to the port,
+// so a program killed in the middle leaves the truth behind, and what the
+// display holds once it has ended. Pure: the procedure writes them.
+namespace DownloadRecord {
 
-    // The key a device is kept by: its real device and its by-id name.
-    static DisplayKey keyOf(const QString &device);
+// The key a device is kept by: its real device and its by-id name.
+DisplayKey keyOf(const QString &device);
 
-    // Marks `device`'s display as being written with `image` by `program`.
-    // Returns why the record could not be written (then nothing should be
-    // sent: the old entry would outlive a download that fails), or empty.
-    [[nodiscard]] QString begin(const QString &device, const FirmwareImage &image, const QString &program);
-    // The download ended. Completed: the display holds the image. Before the
-    // erase (port unavailable, access refused or timed out, wrong version)
-    // the display is untouched and the earlier entry comes back. Any other
-    // end: "did not complete". Returns why the record could not be written.
-    [[nodiscard]] QString end(DownloadOutcome outcome, int framesSent);
+// `device`'s display is being written with `image` by `program`.
+DisplayEntry underWay(const DisplayKey &key, const FirmwareImage &image, const QString &program);
 
-    // The warning reading the record gave at begin(), if any.
-    QString warning() const { return m_warning; }
+// The entry once the download ended with `outcome`. Completed: the display
+// holds the image. Nothing reached the display (`touched` false) or no erase
+// command went out (port unavailable, access refused or timed out, wrong
+// version): the display is untouched and the `earlier` entry comes back.
+// Any other end: "did not complete".
+std::optional<DisplayEntry> afterwards(const DisplayEntry &underWay, const std::optional<DisplayEntry> &earlier,
+                                       DownloadOutcome outcome, int framesSent, bool touched);
 
-private:
-    DisplayRecord m_record;
-    std::optional<DisplayEntry> m_earlier;
-    std::optional<DisplayEntry> m_current;
-    QString m_warning;
-};
+}  // namespace DownloadRecord

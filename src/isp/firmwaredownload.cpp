@@ -12,9 +12,11 @@ FirmwareDownload::FirmwareDownload(LineLink &link, DownloadTimings timings, QObj
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &FirmwareDownload::onTimer);
     connect(&m_link, &LineLink::bytesArrived, this, &FirmwareDownload::deliverInput);
-    connect(&m_link, &LineLink::lineLost, this, [this] {
-        if (m_running)
-            apply(m_session->lineLost(now()));
+    connect(&m_link, &LineLink::lineLost, this, [this](const QString &why) {
+        if (!m_running)
+            return;
+        m_lostWhy = why.isEmpty() ? QStringLiteral("no reason given") : why;
+        apply(m_session->lineLost(now()));
     });
     connect(&m_link, &LineLink::drained, this, [this](bool whole) {
         if (m_running)
@@ -34,6 +36,7 @@ void FirmwareDownload::start(const QByteArray &image)
         return;
     m_zero = std::chrono::steady_clock::now();
     m_session.emplace(image, m_link.baudRate(), m_timings);
+    m_lostWhy.clear();
     m_running = true;
     apply(m_session->start(now()));
 }
@@ -44,12 +47,13 @@ void FirmwareDownload::stop()
         apply(m_session->stop(now()));
 }
 
-QString FirmwareDownload::answerCause() const
+QString FirmwareDownload::cause() const
 {
-    const QByteArray mixed = m_session ? m_session->mixedAnswer() : QByteArray();
-    if (mixed.isEmpty())
-        return {};
-    return QStringLiteral("cause: the display answered ") + QString::fromLatin1(mixed.toHex(' '));
+    if (const QByteArray mixed = m_session ? m_session->mixedAnswer() : QByteArray(); !mixed.isEmpty())
+        return QStringLiteral("cause: the display answered ") + QString::fromLatin1(mixed.toHex(' '));
+    if (!m_lostWhy.isEmpty())
+        return QStringLiteral("cause: the line was lost: ") + m_lostWhy;
+    return {};
 }
 
 void FirmwareDownload::apply(const IspActions &actions)

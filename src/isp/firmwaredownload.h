@@ -37,9 +37,10 @@ public:
     // Distinct data frames written whole, and how many times one went out again.
     int framesSent() const { return m_session ? m_session->framesSent() : 0; }
     int retries() const { return m_session ? m_session->retries() : 0; }
-    // Where the display's answer that failed the download held different
-    // bytes: "cause: the display answered 07 15"; empty otherwise.
-    QString answerCause() const;
+    // What failed the download where its outcome does not say: the display's
+    // answer held different bytes ("cause: the display answered 07 15"), or
+    // the line was lost ("cause: the line was lost: ..."); empty otherwise.
+    QString cause() const;
 
 Q_SIGNALS:
     // How many data frames the display has accepted, out of frameCount.
@@ -59,4 +60,5 @@ private:
     QTimer m_timer;
     std::chrono::steady_clock::time_point m_zero;
     bool m_running = false;
+    QString m_lostWhy;  // the line was lost during the last run, and why
 };

@@ -1,7 +1,7 @@
 #include "settings/portstore.h"
 
 #include "settings/portmap.h"
-#include "settings/storefile.h"
+#include "record/storefile.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "settings/recordplace.h"
+#include "record/recordplace.h"
 
 #include <QDir>
 #include <QStandardPaths>

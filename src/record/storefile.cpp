@@ -1,4 +1,4 @@
-#include "settings/storefile.h"
+#include "record/storefile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "settings/platformwords.h"
+#include "link/platformwords.h"
 
 namespace PlatformWords {
 

@@ -1,13 +1,12 @@
-#include "settings/displayrecord.h"
+#include "record/displayrecord.h"
 
-#include "settings/recordplace.h"
-#include "settings/storefile.h"
+#include "record/recordplace.h"
+#include "record/storefile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QSaveFile>
 #include <QThread>
 
@@ -15,8 +14,8 @@
 
 namespace {
 
-// Plain code, not a QRegularExpression: the command line reads the record on
-// its port threads, and on Windows a regular expression's per-thread stack
+// Plain code, not a QRegularExpression: the record is read on the record
+// keeper's thread, and on Windows a regular expression's per-thread stack
 // makes such a thread's end hang the program's exit (MinGW's thread-local
 // storage frees it before its destructor runs).
 bool isSha256(const QString &text)
@@ -197,24 +196,16 @@ DisplayRecord::Reading DisplayRecord::read() const
 }
 
 namespace {
-// The ports of one run read and save from threads of their own: they queue
-// here, in order, rather than at the lock file, whose waits grow (100 ms,
-// 200 ms, ...) until one of many gives up. Reads queue too: on Windows a file
-// open for reading cannot be replaced, and the save would be refused.
-QMutex &oneAtATime()
-{
-    static QMutex mutex;
-    return mutex;
-}
 // Another program may be reading it at the moment it is replaced (Windows
-// then refuses the replacement): a few more tries, a moment apart.
+// then refuses the replacement): a few more tries, a moment apart. The
+// ports of one run do not meet here: their saves queue on the record
+// keeper's one thread.
 constexpr int kSaveTries = 5;
 constexpr unsigned long kSaveRetryMs = 20;
 }  // namespace
 
 DisplayRecord::Contents DisplayRecord::load() const
 {
-    const QMutexLocker queue(&oneAtATime());
     const Reading reading = read();
     Contents contents;
     contents.entries = reading.entries;
@@ -224,7 +215,6 @@ DisplayRecord::Contents DisplayRecord::load() const
 
 QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEntry> &entry) const
 {
-    const QMutexLocker queue(&oneAtATime());
     StoreFile::Lock lock(m_path);
     if (const QString why = lock.take(); !why.isEmpty())
         return why;

@@ -1,0 +1,27 @@
+#include "record/recordkeeper.h"
+
+RecordKeeper::RecordKeeper(DisplayRecord record, QObject *parent)
+    : QObject(parent), m_record(std::move(record)), m_worker(std::make_unique<QObject>())
+{
+    m_thread.setObjectName(QStringLiteral("display record"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+RecordKeeper::~RecordKeeper()
+{
+    // Queued after everything asked: a save asked for is on disk before the program ends.
+    QMetaObject::invokeMethod(m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+void RecordKeeper::post(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(
+        m_worker.get(), [this, job = std::move(job)] {
+            if (const auto delay = m_delay.load(); delay.count() > 0)
+                QThread::msleep(static_cast<unsigned long>(delay.count()));  // this thread only: nobody's loop waits
+            job();
+        },
+        Qt::QueuedConnection);
+}

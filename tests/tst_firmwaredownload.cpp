@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 #include "app/ispcommand.h"
+#include "cli/portjob.h"
+#include "isp/downloadrecord.h"
 #include "isp/firmwaredownload.h"
 #include "isp/firmwareimage.h"
 #include "record/recordkeeper.h"
@@ -813,6 +815,113 @@ private Q_SLOTS:
         QCOMPARE(ends.size(), 1);
         QCOMPARE(line.writes, writes);
         QVERIFY(!download.isRunning());
+    }
+
+    // One table, both front ends: the window's command (through its
+    // operator) and the command line's port job (through its PortResult)
+    // end a download alike, leave the same record entry and let the port go.
+    void bothFrontEndsEndAlike_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("setup");   // the port, the record
+        QTest::addColumn<QString>("stopAt");  // when the operator stops it
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("record");  // the entry's state afterwards
+        QTest::newRow("completed") << QStringList{} << "" << "" << "completed" << "holds";
+        QTest::newRow("access time-out") << QStringList{"access=silent"} << "" << "" << "access-timeout" << "";
+        QTest::newRow("wrong version") << QStringList{"access=0x1B"} << "" << "" << "wrong-version" << "";
+        QTest::newRow("access refused") << QStringList{"access=0xAA"} << "" << "" << "access-refused" << "";
+        QTest::newRow("erase failed") << QStringList{"erase=0x07"} << "" << "" << "erase-failed" << "did-not-complete";
+        QTest::newRow("data frame failed") << QStringList{"data#1=0x15"} << "" << "" << "data-frame-failed" << "did-not-complete";
+        QTest::newRow("line lost") << QStringList{"data#1=hangup"} << "" << "" << "data-frame-failed" << "did-not-complete";
+        QTest::newRow("port unavailable") << QStringList{} << "missing port" << "" << "port-unavailable" << "";
+        QTest::newRow("record unwritable") << QStringList{} << "unwritable record" << "" << "record-unwritable" << "";
+        QTest::newRow("held image skipped") << QStringList{} << "held" << "" << "up-to-date" << "holds";
+        QTest::newRow("a stop while the record is written") << QStringList{} << "slow record" << "start" << "cancelled" << "";
+        QTest::newRow("a stop in the access wait") << QStringList{"access=silent"} << "" << "100 ms" << "cancelled"
+                                                   << "did-not-complete";
+        QTest::newRow("a stop mid-data") << QStringList{} << "" << "frame 1" << "cancelled" << "did-not-complete";
+    }
+
+    void bothFrontEndsEndAlike()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(QString, setup);
+        QFETCH(QString, stopAt);
+        QFETCH(QString, outcome);
+        QFETCH(QString, record);
+        for (const bool window : {true, false}) {
+            const QString frontEnd = window ? QStringLiteral("window: ") : QStringLiteral("command line: ");
+            QTemporaryDir dir;
+            SimulatedDisplay sim;
+            sim.setFaultPlan(planOf(faults));
+            QString recordPath = dir.filePath(QStringLiteral("displays.json"));
+            if (setup == QLatin1String("unwritable record")) {  // a file where its folder would be
+                QVERIFY(!writeFile(dir.filePath(QStringLiteral("file")), "x").isEmpty());
+                recordPath = dir.filePath(QStringLiteral("file/displays.json"));
+            }
+            DisplayRecord onDisk(recordPath);
+            const bool slow = setup == QLatin1String("slow record");
+            if (slow)
+                onDisk.slowEachSaveBy(600ms);
+            RecordKeeper records(onDisk);
+            const QString device = setup == QLatin1String("missing port") ? QStringLiteral("/dev/custdisp-nothing-here") : sim.devicePath();
+            const Target target = targetAt(device, QStringLiteral("19200,N,8,1"));
+            const QString file = writeFile(dir.filePath(QStringLiteral("fw.bin")), randomImage(400));
+            const auto image = std::make_shared<const FirmwareImage>(FirmwareImage::read(ImagePath::fromName(file)));
+            const DisplayKey key = DownloadRecord::keyOf(device);
+            if (setup == QLatin1String("held")) {
+                DisplayEntry held = DownloadRecord::underWay(key, *image, QStringLiteral("custdisp"));
+                held.state = DisplayEntry::State::Holds;
+                QCOMPARE(records.record().put(key, held), QString());
+            }
+            const RecordUse use{true, setup == QLatin1String("held")};
+            std::optional<DownloadOutcome> ended;
+            QTimer stopTimer;
+            stopTimer.setSingleShot(true);
+            SerialLink link;
+            RecordingOperator op(&link);
+            op.file = file;
+            IspCommand isp(link, op, records, quick());
+            PortJob job(CliCommand::Isp, target, {}, image, false, false, records, use, quick());
+            const auto stop = [&] { window ? isp.stop() : job.cancel(); };
+            connect(&stopTimer, &QTimer::timeout, &stopTimer, stop);
+            const auto progressed = [&](int value) {
+                if (stopAt == QLatin1String("frame 1") && value == 1)
+                    stop();
+            };
+            connect(&isp, &IspCommand::finished, &isp, [&](const DownloadResult &r) { ended = r.outcome; });
+            connect(&job, &PortJob::finished, &job, [&](const PortResult &r) { ended = r.outcome; });
+            op.onEvent = [&](const QString &e) { progressed(e.section(u' ', 1, 1).section(u'|', 0, 0).toInt() * e.startsWith(QLatin1String("value"))); };
+            connect(&job, &PortJob::progress, &job, progressed);
+            // The loop goes on while the record is saved: no save waits on it.
+            QElapsedTimer sinceTick;
+            qint64 longestGap = 0;
+            QTimer ticks;
+            connect(&ticks, &QTimer::timeout, &ticks, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+            ticks.start(10ms);
+            sinceTick.start();
+            window ? isp.run(target, use) : job.run();
+            if (stopAt == QLatin1String("start"))
+                stop();
+            else if (stopAt == QLatin1String("100 ms"))
+                stopTimer.start(100ms);
+            QTRY_VERIFY2_WITH_TIMEOUT(ended.has_value(), qPrintable(frontEnd + QStringLiteral("no end")), 10000);
+            QVERIFY2(outcomeWord(*ended) == outcome, qPrintable(frontEnd + outcomeWord(*ended)));
+            QVERIFY2(!slow || longestGap < 400, qPrintable(frontEnd + QStringLiteral("the loop stood still for %1 ms").arg(longestGap)));
+            // Nothing is opened before the record says "under way", nor for a display that holds the image.
+            if (slow || outcome == QLatin1String("record-unwritable") || outcome == QLatin1String("up-to-date")) {
+                QVERIFY2(op.events.filter(QStringLiteral("|port open")).isEmpty(), qPrintable(frontEnd + op.events.join(u',')));
+                QVERIFY2(sim.log().isEmpty(), qPrintable(frontEnd + QStringLiteral("the display heard something")));
+            }
+            const std::optional<DisplayEntry> entry = records.record().load().find(key);
+            QVERIFY2((entry ? entry->stateWord() : QString()) == record, qPrintable(frontEnd + (entry ? entry->stateWord() : QStringLiteral("none"))));
+            QVERIFY2(!link.isOpen(), qPrintable(frontEnd + QStringLiteral("port still open")));
+            SerialLink after;
+            // (A hung-up display's line comes back only when the display is ready again.)
+            if (device == sim.devicePath() && !faults.join(u' ').contains(QLatin1String("hangup")))
+                QVERIFY2(!after.open(target), qPrintable(frontEnd + QStringLiteral("port not let go")));
+        }
     }
 
     void messagesForEveryOutcome()

@@ -22,7 +22,7 @@ void IspCommand::stop()
         m_procedure.stop();
 }
 
-void IspCommand::run(const Target &target, bool recorded)
+void IspCommand::run(const Target &target, RecordUse use)
 {
     if (m_running)
         return;
@@ -45,7 +45,7 @@ void IspCommand::run(const Target &target, bool recorded)
     }
     m_operator.setProgressValue(0);
     m_operator.setProgressMaximum(image->frameCount());
-    m_procedure.start(target, image, RecordUse{recorded, false}, QStringLiteral("custdisp"));
+    m_procedure.start(target, image, use, QStringLiteral("custdisp"));
 }
 
 // With the port still open: the record's trouble first, then the outcome.

@@ -23,9 +23,9 @@ public:
                QObject *parent = nullptr);
 
     // Asks the operator for the file and starts; finished() tells the end
-    // (at once when it ends before the procedure starts). With `recorded`
-    // false the display stays out of the PC's record (a simulated one).
-    void run(const Target &target, bool recorded = true);
+    // (at once when it ends before the procedure starts). `use.keep` false
+    // keeps the display out of the PC's record (a simulated one).
+    void run(const Target &target, RecordUse use = {});
     // Stops at the next step; nothing more is sent and no success is reported.
     void stop();
     bool isRunning() const { return m_running; }

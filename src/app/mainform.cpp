@@ -341,7 +341,7 @@ void MainForm::getFirmwareVersion()
 void MainForm::downloadFirmware()
 {
     const Target chosen = target();
-    m_isp.run(chosen, m_unrecorded.isEmpty() || chosen.device != m_unrecorded);
+    m_isp.run(chosen, RecordUse{m_unrecorded.isEmpty() || chosen.device != m_unrecorded, false});
 }
 
 void MainForm::closeEvent(QCloseEvent *event)

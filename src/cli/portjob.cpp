@@ -25,9 +25,9 @@ public:
 
 PortJob::PortJob(CliCommand command, Target target, std::array<quint8, 8> packet,
                  std::shared_ptr<const FirmwareImage> image, bool trace, bool namePort, RecordKeeper &records,
-                 RecordUse recordUse)
+                 RecordUse recordUse, DownloadTimings timings)
     : m_command(command), m_target(std::move(target)), m_packet(packet), m_image(std::move(image)), m_trace(trace),
-      m_namePort(namePort), m_recordUse(recordUse), m_records(records)
+      m_namePort(namePort), m_recordUse(recordUse), m_records(records), m_timings(timings)
 {
 }
 
@@ -56,7 +56,7 @@ void PortJob::run()
     if (m_command != CliCommand::Isp)
         return sendPacket();
     Q_EMIT progress(0, m_image->frameCount());
-    m_download = std::make_unique<DownloadProcedure>(*m_link, m_records);
+    m_download = std::make_unique<DownloadProcedure>(*m_link, m_records, m_timings);
     connect(m_download.get(), &DownloadProcedure::progress, this, &PortJob::progress);
     connect(m_download.get(), &DownloadProcedure::finished, this, &PortJob::downloaded);
     m_download->start(m_target, m_image, m_recordUse, QStringLiteral("custdisp-cli"));

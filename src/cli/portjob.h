@@ -25,7 +25,7 @@ public:
     // front of each line where several ports trace at once.
     // `packet`: the parameter packet, completed (params only).
     PortJob(CliCommand command, Target target, std::array<quint8, 8> packet, std::shared_ptr<const FirmwareImage> image,
-            bool trace, bool namePort, RecordKeeper &records, RecordUse recordUse = {});
+            bool trace, bool namePort, RecordKeeper &records, RecordUse recordUse = {}, DownloadTimings timings = {});
     ~PortJob() override;
 
     // Stops at the next step; nothing more is sent.
@@ -58,5 +58,6 @@ private:
     std::unique_ptr<SerialLink> m_link;
     std::unique_ptr<DownloadProcedure> m_download;
     RecordKeeper &m_records;
+    DownloadTimings m_timings;
     QElapsedTimer m_clock;
 };

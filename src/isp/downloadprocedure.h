@@ -26,9 +26,9 @@ struct RecordUse {
 // How one download ended, and what the record says of the display now.
 struct DownloadResult {
     DownloadOutcome outcome = DownloadOutcome::Cancelled;
-    int frames = 0;      // data frames the image takes
-    int framesSent = 0;  // distinct data frames written whole to the line
-    int retries = 0;     // data frames written again after a refusal or silence
+    int frames = 0;                          // data frames the image takes
+    int framesSent = 0;                      // distinct data frames written whole to the line
+    int retries = 0;                         // data frames written again after a refusal or silence
     std::optional<OpenFailure> openFailure;  // why the port could not be opened
     QString cause;                           // what failed it where the outcome does not say
     std::optional<DisplayEntry> record;      // the display's entry afterwards (or the one that held it)

@@ -215,6 +215,8 @@ DisplayRecord::Contents DisplayRecord::load() const
 
 QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEntry> &entry) const
 {
+    if (m_slowSave.count() > 0)
+        QThread::msleep(static_cast<unsigned long>(m_slowSave.count()));
     StoreFile::Lock lock(m_path);
     if (const QString why = lock.take(); !why.isEmpty())
         return why;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 // Which display an entry is about: the real device and, where it has one,
@@ -70,6 +71,8 @@ public:
     // this user may write there, else the user's own state folder.
     static QString defaultPath();
     QString path() const { return m_path; }
+    // Each save takes this much longer: a slow disk, for the benchmark and the tests.
+    void slowEachSaveBy(std::chrono::milliseconds delay) { m_slowSave = delay; }
 
     struct Contents {
         QList<DisplayEntry> entries;
@@ -93,4 +96,5 @@ private:
     Reading read() const;
 
     QString m_path;
+    std::chrono::milliseconds m_slowSave{0};
 };

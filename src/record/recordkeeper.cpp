@@ -11,17 +11,14 @@ RecordKeeper::RecordKeeper(DisplayRecord record, QObject *parent)
 RecordKeeper::~RecordKeeper()
 {
     // Queued after everything asked: a save asked for is on disk before the program ends.
-    QMetaObject::invokeMethod(m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
     m_thread.wait();
 }
 
 void RecordKeeper::post(std::function<void()> job)
 {
     QMetaObject::invokeMethod(
-        m_worker.get(), [this, job = std::move(job)] {
-            if (const auto delay = m_delay.load(); delay.count() > 0)
-                QThread::msleep(static_cast<unsigned long>(delay.count()));  // this thread only: nobody's loop waits
-            job();
-        },
+        m_worker.get(), [job = std::move(job)] { job(); },
         Qt::QueuedConnection);
 }

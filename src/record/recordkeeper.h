@@ -6,8 +6,6 @@
 #include <QPointer>
 #include <QThread>
 
-#include <chrono>
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -42,15 +40,10 @@ public:
         });
     }
 
-    // Each request takes this much longer: a slow disk, for the benchmark
-    // and the tests.
-    void slowEachRequestBy(std::chrono::milliseconds delay) { m_delay = delay; }
-
 private:
     void post(std::function<void()> job);
 
     DisplayRecord m_record;
     QThread m_thread;
     std::unique_ptr<QObject> m_worker;  // lives on m_thread
-    std::atomic<std::chrono::milliseconds> m_delay{std::chrono::milliseconds(0)};
 };

@@ -698,6 +698,28 @@ private Q_SLOTS:
         QCOMPARE(after.value("records").toArray().size(), entriesKept + 1);
     }
 
+    // A full disk refuses "under way" with its reason, and nothing is sent.
+    // The disk is a 16 kB file system of this test's own, filled, in a
+    // mount namespace of its own.
+    void aFullDiskIsNamed()
+    {
+        Sim sim;
+        QTemporaryDir full;
+        const QString image = writeImage(randomImage(300));
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=16k none \"$1\" || exit 90; head -c 100000 /dev/zero > \"$1/filler\" 2>/dev/null; "
+            "CUSTDISP_RECORD_DIR=\"$1\" exec \"$2\" isp -q -b 19200 -p \"$3\" \"$4\"");
+        QProcess p;
+        p.start(QStringLiteral("unshare"), {"-rm", "sh", "-c", script, "sh", full.path(), CUSTDISP_CLI, sim.device, image});
+        if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit)
+            QFAIL("unshare did not end");
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        if (p.exitCode() == 90 || err.startsWith(QLatin1String("unshare:")))
+            QSKIP(qPrintable(QStringLiteral("no mount namespace of our own here: ") + err));
+        QVERIFY2(p.exitCode() == 13, qPrintable(err));
+        QVERIFY2(err.contains(QLatin1String("no space left on"), Qt::CaseInsensitive), qPrintable(err));
+    }
+
     // Two programs, twelve ports each, starting and finishing at once: no
     // entry is lost, and no port is refused for waiting on the record.
     void programsFinishingAtOnce()

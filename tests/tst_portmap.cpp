@@ -7,6 +7,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -278,6 +282,62 @@ private Q_SLOTS:
         // Forgetting the asked display's entry takes this one only if it is the same display.
         QCOMPARE(record.put(keyOf(asked), std::nullopt), QString());
         QCOMPARE(record.load().entries.size(), found ? 0 : 1);
+    }
+
+    // Two entries of one display, as a hand-edited file may hold them: the
+    // one that claims less is believed, in either order.
+    void recordBelievesTheLesserClaim_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<int>("believed");
+        using S = DisplayEntry::State;
+        QTest::newRow("holds, then under way") << int(S::Holds) << int(S::UnderWay) << int(S::UnderWay);
+        QTest::newRow("under way, then holds") << int(S::UnderWay) << int(S::Holds) << int(S::UnderWay);
+        QTest::newRow("holds, then did not complete") << int(S::Holds) << int(S::DidNotComplete) << int(S::DidNotComplete);
+    }
+
+    void recordBelievesTheLesserClaim()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(int, believed);
+        QTemporaryDir dir;
+        const DisplayRecord record(dir.filePath(QStringLiteral("displays.json")));
+        const DisplayKey key{QStringLiteral("/dev/ttyS0"), {}};
+        const QJsonArray both{recordEntry(key, DisplayEntry::State(first)).toJson(), recordEntry(key, DisplayEntry::State(second)).toJson()};
+        QVERIFY(writeText(record.path(), QJsonDocument(QJsonObject{{"displays", both}}).toJson()));
+        QCOMPARE(int(record.load().find(key)->state), believed);
+    }
+
+    // A record grown over its size cap loses its oldest entries on the next
+    // save, never the other displays' valid ones.
+    void recordOverItsCapKeepsTheNewest()
+    {
+        QTemporaryDir dir;
+        const DisplayRecord record(dir.filePath(QStringLiteral("displays.json")));
+        QJsonArray many;
+        const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-30);
+        for (int i = 0; many.size() < 2 * DisplayRecord::kMaxEntries; ++i) {
+            DisplayEntry e = recordEntry({QStringLiteral("/dev/ttyX%1").arg(i), {}}, DisplayEntry::State::Holds);
+            e.image = QString(1800, u'f');  // about 2 kB an entry: 2 MB in all
+            e.when = start.addSecs(i);
+            many.append(e.toJson());
+        }
+        QVERIFY(writeText(record.path(), QJsonDocument(QJsonObject{{"displays", many}}).toJson()));
+        QVERIFY(QFileInfo(record.path()).size() > DisplayRecord::kMaxFileSize);
+        const DisplayKey key{QStringLiteral("/dev/ttyNEW"), {}};
+        QCOMPARE(record.put(key, recordEntry(key, DisplayEntry::State::Holds)), QString());
+        QVERIFY(QFileInfo(record.path()).size() <= DisplayRecord::kMaxFileSize);
+        const DisplayRecord::Contents kept = record.load();
+        QCOMPARE(kept.warning, QString());
+        QVERIFY2(kept.entries.size() > DisplayRecord::kMaxEntries / 4, qPrintable(QString::number(kept.entries.size())));
+        QVERIFY(kept.find(key));
+        const int newest = 2 * DisplayRecord::kMaxEntries - 1;
+        QVERIFY(kept.find({QStringLiteral("/dev/ttyX%1").arg(newest), {}}));
+        QVERIFY(!kept.find({QStringLiteral("/dev/ttyX0"), {}}));
+        // The oldest went, and only they: the entries kept are the newest ones.
+        QVERIFY(kept.find({QStringLiteral("/dev/ttyX%1").arg(newest - int(kept.entries.size()) + 2), {}}));
     }
 };
 

@@ -38,6 +38,18 @@ constexpr StateName kStates[] = {
 
 const QString kDisplays = QStringLiteral("displays");
 
+// How much an entry claims the display holds: an image, no working
+// firmware, or that nobody knows.
+int claims(State state)
+{
+    switch (state) {
+    case State::Holds: return 2;
+    case State::DidNotComplete: return 1;
+    case State::UnderWay: return 0;
+    }
+    return 2;
+}
+
 // An entry's key decides alone which display it is about (see DisplayKey).
 bool sameDisplay(const DisplayKey &entry, const DisplayKey &wanted)
 {
@@ -150,21 +162,24 @@ QString DisplayRecord::defaultPath()
 
 std::optional<DisplayEntry> DisplayRecord::Contents::find(const DisplayKey &key) const
 {
+    // Two entries of one display (a hand-edited file): the one that claims
+    // less about it wins, since the record must never say more than it knows.
+    std::optional<DisplayEntry> found;
     for (const DisplayEntry &e : entries) {
-        if (sameDisplay(e.key, key))
-            return e;
+        if (sameDisplay(e.key, key) && (!found || claims(e.state) < claims(found->state)))
+            found = e;
     }
-    return std::nullopt;
+    return found;
 }
 
-DisplayRecord::Reading DisplayRecord::read() const
+DisplayRecord::Reading DisplayRecord::read(qint64 maxSize) const
 {
     Reading reading;
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
         return reading;
     reading.wholeFile = true;
-    if (const std::optional<QString> refused = StoreFile::refusal(m_path, kMaxFileSize, QStringLiteral("display record"))) {
+    if (const std::optional<QString> refused = StoreFile::refusal(m_path, maxSize, QStringLiteral("display record"))) {
         reading.ignored << *refused;
         return reading;
     }
@@ -201,12 +216,25 @@ namespace {
 // ports of one run do not meet here: their saves queue on the record
 // keeper's one thread.
 constexpr int kSaveTries = 5;
+
+// A full disk takes part of a write without a word; the next part then
+// fails with the reason (ENOSPC), which the operator must see.
+bool writeWhole(QFileDevice &file, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 constexpr unsigned long kSaveRetryMs = 20;
 }  // namespace
 
 DisplayRecord::Contents DisplayRecord::load() const
 {
-    const Reading reading = read();
+    const Reading reading = read(kMaxFileSize);
     Contents contents;
     contents.entries = reading.entries;
     contents.warning = StoreFile::warning(m_path, reading.ignored, reading.wholeFile, kEntriesNamed);
@@ -220,14 +248,23 @@ QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEnt
     StoreFile::Lock lock(m_path);
     if (const QString why = lock.take(); !why.isEmpty())
         return why;
-    QList<DisplayEntry> entries = read().entries;
+    QList<DisplayEntry> entries = read(kMaxFileSizeRead).entries;
     entries.removeIf([&key](const DisplayEntry &e) { return sameDisplay(e.key, key); });
     if (entry)
-        entries.prepend(*entry);  // the latest first: the cap drops the oldest
-    QJsonArray displays;
-    for (const DisplayEntry &e : entries.mid(0, kMaxEntries))
-        displays.append(e.toJson());
-    const QByteArray text = QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented);
+        entries.prepend(*entry);
+    // The latest first, whatever order a hand-edited file had: the caps drop the oldest.
+    std::stable_sort(entries.begin(), entries.end(), [](const DisplayEntry &a, const DisplayEntry &b) { return a.when > b.when; });
+    entries = entries.mid(0, kMaxEntries);
+    QByteArray text;
+    for (;;) {
+        QJsonArray displays;
+        for (const DisplayEntry &e : std::as_const(entries))
+            displays.append(e.toJson());
+        text = QJsonDocument(QJsonObject{{kDisplays, displays}}).toJson(QJsonDocument::Indented);
+        if (text.size() <= kMaxFileSize || entries.size() <= 1)
+            break;
+        entries.resize(entries.size() - std::max<qsizetype>(1, entries.size() / 8));
+    }
     QString why;
     for (int tries = 0; tries < kSaveTries; ++tries) {
         if (tries > 0)
@@ -235,7 +272,7 @@ QString DisplayRecord::put(const DisplayKey &key, const std::optional<DisplayEnt
         QSaveFile file(m_path);
         // commit() has the bytes on the disk before the new file takes the old
         // one's place: after a power cut the record is the old one or the new.
-        if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+        if (file.open(QIODevice::WriteOnly) && writeWhole(file, text) && file.commit()) {
             why.clear();
             break;
         }

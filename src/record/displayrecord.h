@@ -66,6 +66,9 @@ public:
     static constexpr qint64 kMaxFileSize = 1024 * 1024;
     static constexpr int kMaxEntries = 512;
     static constexpr int kEntriesNamed = 3;
+    // A save still reads a file this much over the cap, to keep its newest
+    // entries rather than start again with one.
+    static constexpr qint64 kMaxFileSizeRead = 16 * kMaxFileSize;
 
     // $CUSTDISP_RECORD_DIR/displays.json when set; else the shared folder if
     // this user may write there, else the user's own state folder.
@@ -93,7 +96,7 @@ private:
         QStringList ignored;
         bool wholeFile = false;
     };
-    Reading read() const;
+    Reading read(qint64 maxSize) const;
 
     QString m_path;
     std::chrono::milliseconds m_slowSave{0};

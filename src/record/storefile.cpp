@@ -2,12 +2,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <chrono>
 
 namespace {
 // Saving takes a moment; another program's save is waited for this long.
 constexpr std::chrono::milliseconds kLockWait{5000};
+// Less free room than this on the file's disk is a full disk.
+constexpr qint64 kRoomNeeded = 64 * 1024;
 }  // namespace
 
 namespace StoreFile {
@@ -63,7 +66,11 @@ QString Lock::take()
         return {};
     if (m_lock->error() == QLockFile::LockFailedError)
         return QStringLiteral("%1 is being saved by another program (lock file %1.saving)").arg(m_path);
-    return QStringLiteral("cannot write %1").arg(m_path);  // nor the lock beside it
+    // Nor the lock beside it. QLockFile keeps the system's reason to itself;
+    // a full disk is the one a technician can mend, so it is named.
+    if (const QStorageInfo disk(info.absolutePath()); disk.isValid() && disk.bytesAvailable() < kRoomNeeded)
+        return QStringLiteral("cannot write %1: no space left on the device").arg(m_path);
+    return QStringLiteral("cannot write %1").arg(m_path);
 }
 
 }  // namespace StoreFile

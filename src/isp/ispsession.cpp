@@ -49,7 +49,6 @@ quint8 IspSession::acceptingByte() const
 IspActions IspSession::refuse(const char *event)
 {
     ++m_refused;
-    Q_ASSERT_X(!s_assertOnRefusal, "IspSession", event);
     Q_UNUSED(event);
     return {};
 }
@@ -106,13 +105,13 @@ IspActions IspSession::sendFrame()
 
 // An acceptance held while the line has its say: the pause that follows it
 // (a quiet period where that is shorter), and at least until the display's own answer would have come had the byte
-// been a stray (the gate lets one through up to a tenth of the wire time
-// early): the wire time and a tenth for a slow clock, the answer's own byte,
+// been a stray (the gate lets one through as early as the clocks' tolerance
+// allows): the wire time as a slow clock counts it, the answer's own byte,
 // and a quiet period.
 IspActions IspSession::hold(State state, std::chrono::milliseconds pause, Time now)
 {
     const Time wire = LineTiming::wireTime(m_message.size(), m_baud);
-    const Time ownAnswerBy = m_writtenAt + wire * 11 / 10 + LineTiming::wireTime(1, m_baud) + quietPeriod();
+    const Time ownAnswerBy = m_writtenAt + LineTiming::surelyCrossed(wire) + LineTiming::wireTime(1, m_baud) + quietPeriod();
     m_state = state;
     m_timerAt = std::max<Time>(now + std::max<Time>(pause, quietPeriod()), ownAnswerBy);
     return {IspAction::timer(m_timerAt)};

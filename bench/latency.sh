@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # From a byte's arrival at the line to its judgement: 1, 16 and 64 ports at
 # once, on one event loop or a thread a port, idle and beside two busy loops
-# (this machine has two cores). Each line gives the percentiles in
-# microseconds and the wall time of the downloads.
+# (this machine has two cores); then 16 ports running the whole download
+# procedure with the display record as it is, while another program holds
+# its lock for 3 s, and with every save taking 500 ms. Each line gives the
+# percentiles in microseconds and the wall time of the downloads.
 #   bench/latency.sh [BUILD]    (default: build-bench, built here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,4 +30,8 @@ for load in idle "two busy loops"; do
     done
   done
   stop_hogs
+done
+echo "== the display record, 16 ports on one loop =="
+for record in "" record record-locked record-slow; do
+  "$build/bench/custdisp-latency" 16 100 one-loop $record
 done

@@ -3,17 +3,29 @@
 // pseudo-terminal) answer every message after its wire time and note the
 // moment their answer was written; the tool's side notes when the download
 // handed that answer to its session. One event loop for every port, or a
-// thread a port.
+// thread a port. With a record mode (one loop only), each port runs the
+// whole download procedure, with the display record of a folder of its own:
+// `record` as it is, `record-locked` while another program holds the
+// record's lock for its first 3 s, `record-slow` with every save taking
+// 500 ms. None of them may delay a judgement: the record's file work runs
+// off the loop.
 //
-//   custdisp-latency PORTS FRAMES one-loop|thread-per-port
+//   custdisp-latency PORTS FRAMES one-loop|thread-per-port [record|record-locked|record-slow]
 //
 // Prints the percentiles of the latency (microseconds) and the wall time.
+#include "isp/downloadprocedure.h"
 #include "isp/firmwaredownload.h"
+#include "isp/firmwareimage.h"
 #include "link/linesettings.h"
 #include "link/seriallink.h"
+#include "record/recordkeeper.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QLockFile>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -80,14 +92,16 @@ struct Display {
     }
 };
 
-// One port of the tool: its link, its download, the moments it judged.
+// One port of the tool: its link, its download (or the whole procedure,
+// record and all), the moments it judged.
 struct Port : QObject {
     SerialLink link;
     FirmwareDownload download;
+    std::unique_ptr<DownloadProcedure> procedure;
     std::vector<Clock::time_point> judged;
     std::atomic<bool> done{false};
 
-    explicit Port(DownloadTimings t) : download(link, t)
+    Port(DownloadTimings t, RecordKeeper *records) : download(link, t)
     {
         // The answer is taken from the line right before the session judges it.
         connect(&link, &LineLink::traffic, this, [this](bool out, const QByteArray &) {
@@ -98,6 +112,10 @@ struct Port : QObject {
             link.close();
             done = true;
         });
+        if (records) {
+            procedure = std::make_unique<DownloadProcedure>(link, *records, t);
+            connect(procedure.get(), &DownloadProcedure::finished, this, [this] { done = true; });
+        }
     }
 };
 
@@ -106,13 +124,29 @@ struct Port : QObject {
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORTS FRAMES one-loop|thread-per-port\n", argv[0]);
+    const char *recordMode = argc == 5 ? argv[4] : "";
+    const bool threads = argc >= 4 && std::strcmp(argv[3], "thread-per-port") == 0;
+    const bool recorded = *recordMode != 0;
+    if ((argc != 4 && argc != 5) || (recorded && threads)
+        || (recorded && std::strcmp(recordMode, "record") != 0 && std::strcmp(recordMode, "record-locked") != 0
+            && std::strcmp(recordMode, "record-slow") != 0)) {
+        std::fprintf(stderr, "usage: %s PORTS FRAMES one-loop|thread-per-port [record|record-locked|record-slow]\n", argv[0]);
         return 2;
     }
     const int ports = std::atoi(argv[1]);
     const int frames = std::atoi(argv[2]);
-    const bool threads = std::strcmp(argv[3], "thread-per-port") == 0;
+    QTemporaryDir recordFolder;
+    DisplayRecord onDisk(recordFolder.filePath(QStringLiteral("displays.json")));
+    if (std::strcmp(recordMode, "record-slow") == 0)
+        onDisk.slowEachSaveBy(std::chrono::milliseconds(500));
+    // Another program saving: its lock file, held for the first 3 s.
+    QLockFile otherProgram(onDisk.path() + QStringLiteral(".saving"));
+    if (std::strcmp(recordMode, "record-locked") == 0) {
+        if (!otherProgram.tryLock(0))
+            return 1;
+        QTimer::singleShot(3000, [&otherProgram] { otherProgram.unlock(); });
+    }
+    std::unique_ptr<RecordKeeper> records = recorded ? std::make_unique<RecordKeeper>(onDisk) : nullptr;
     DownloadTimings t;
     t.pauseAfterFrame = std::chrono::milliseconds(1);
 
@@ -122,6 +156,14 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<QThread>> toolThreads;
     std::vector<int> slaves;
     const QByteArray image(frames * 184 - 1, 'x');
+    QTemporaryDir imageFolder;
+    const QString imageName = imageFolder.filePath(QStringLiteral("image.bin"));
+    {
+        QFile f(imageName);
+        if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
+            return 1;
+    }
+    const auto imageFile = std::make_shared<const FirmwareImage>(FirmwareImage::read(ImagePath::fromName(imageName)));
     LineSettings line;
     line.baud = kBaud;
     for (int i = 0; i < ports; ++i) {
@@ -143,8 +185,8 @@ int main(int argc, char **argv)
     // notifiers belong there.
     std::atomic<int> ready{0};
     const auto makePort = [&](int i) {
-        auto p = std::make_unique<Port>(t);
-        if (p->link.open(QString::fromStdString(displays[size_t(i)]->slave), line)) {
+        auto p = std::make_unique<Port>(t, records.get());
+        if (!records && p->link.open(QString::fromStdString(displays[size_t(i)]->slave), line)) {
             std::fprintf(stderr, "cannot open %s\n", displays[size_t(i)]->slave.c_str());
             std::exit(1);
         }
@@ -165,18 +207,27 @@ int main(int argc, char **argv)
     }
     while (ready < ports)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    for (int slave : slaves)
-        ::close(slave);  // the links have their own descriptors
+    // The links have their own descriptors; a procedure opens its port
+    // itself, so its pty keeps this end open until then.
+    if (!records) {
+        for (int slave : slaves)
+            ::close(slave);
+    }
     for (auto &d : displays)
         displayThreads.emplace_back([&d] { d->run(); });
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < ports; ++i) {
         Port *port = tool[size_t(i)].get();
-        if (threads)
+        if (threads) {
             QMetaObject::invokeMethod(
                 port, [port, &image] { port->download.start(image); }, Qt::QueuedConnection);
-        else
+        } else if (records) {
+            const QString device = QString::fromStdString(displays[size_t(i)]->slave);
+            port->procedure->start(Target{device, device, line, Target::unavailable(device)}, imageFile, RecordUse{},
+                                   QStringLiteral("custdisp-latency"));
+        } else {
             port->download.start(image);
+        }
     }
     while (!std::all_of(tool.begin(), tool.end(), [](const auto &p) { return p->done.load(); }))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -206,8 +257,12 @@ int main(int argc, char **argv)
 
     std::sort(us.begin(), us.end());
     const auto pct = [&](double p) { return us.empty() ? 0.0 : us[std::min(us.size() - 1, size_t(p / 100 * double(us.size())))]; };
-    std::printf("%d port(s), %s: %zu answers, latency us p50 %.0f p99 %.0f p99.9 %.0f max %.0f; wall %.2f s\n", ports,
-                threads ? "thread-per-port" : "one-loop", us.size(), pct(50), pct(99), pct(99.9), us.empty() ? 0.0 : us.back(),
+    if (records) {
+        for (int slave : slaves)
+            ::close(slave);
+    }
+    std::printf("%d port(s), %s%s%s: %zu answers, latency us p50 %.0f p99 %.0f p99.9 %.0f max %.0f; wall %.2f s\n", ports,
+                threads ? "thread-per-port" : "one-loop", recorded ? ", " : "", recordMode, us.size(), pct(50), pct(99), pct(99.9), us.empty() ? 0.0 : us.back(),
                 wall);
     return 0;
 }

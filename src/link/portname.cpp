@@ -4,8 +4,8 @@
 
 namespace WindowsPortName {
 
-// Plain code, not a QRegularExpression: this runs on the command line's port
-// threads, and a regular expression matched on a thread leaves Qt a
+// Plain code, not a QRegularExpression: this runs on the display record
+// keeper's thread, and a regular expression matched on a thread leaves Qt a
 // per-thread object that MinGW's emulated thread-local storage frees before
 // its destructor runs, which then crashes as the thread ends, holding the
 // runtime's lock of thread keys, so that the program's exit waits on that

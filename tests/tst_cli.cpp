@@ -1073,6 +1073,8 @@ private Q_SLOTS:
         const QJsonObject port = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray().at(0).toObject();
         QCOMPARE(port.value("frames_sent").toInt(), framesSent);
         QCOMPARE(port.value("retries").toInt(), retries);
+        // A lost line says so, as on stderr; nothing else here has a cause.
+        QCOMPARE(port.value("cause").toString().startsWith(QLatin1String("cause: the line was lost: ")), fault.contains("hangup"));
         QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
         // clang-format off
         const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"

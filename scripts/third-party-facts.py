@@ -9,6 +9,7 @@ every DLL or library that NOTICES does not name (with that version, where
 the DLL states one); exit 1 if there is one."""
 import pathlib
 import re
+import struct
 import sys
 
 # What a library leaves in a DLL: a pattern and, where the library writes its
@@ -28,6 +29,11 @@ MARKS = [
     ("BLAKE2", rb"Blake2b_256"),
     ("GCC runtime", rb"GCC: \(GNU\) (\d+)"),
     ("winpthreads", rb"winpthreads"),
+    # libstdc++'s std::from_chars and std::to_chars carry fast_float and Ryu,
+    # which leave no text: their first table rows (fast_float's 128-bit
+    # powers of five, Ryu's inverse powers of five), as the DLL stores them.
+    ("fast_float", re.escape(struct.pack("<QQ", 0xEEF453D6923BD65A, 0x113FAA2906A13B3F))),
+    ("Ryu", re.escape(struct.pack("<QQQQ", 1, 1 << 61, 0x999999999999999A, 0x1999999999999999))),
 ]
 
 

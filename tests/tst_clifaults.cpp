@@ -68,8 +68,9 @@ public:
     }
 
     // Other names of what `port` (from portFor) reaches, and whether each
-    // is a port: on Windows every spelling of COMn, and the pty's own paths,
-    // which name no port there; here a link to the pty and a longer path.
+    // is a port: on Windows every spelling of COMn, another COM name linked
+    // to the same pty, and the pty's own paths, which name no port there;
+    // here a link to the pty and a longer path.
     QList<std::pair<QString, bool>> spellingsOf(const QString &pty, const QString &port) const
     {
         if (m_wine) {
@@ -80,6 +81,7 @@ public:
                     {QStringLiteral("\\\\.\\") + port, true},
                     {QStringLiteral("\\\\?\\") + port.toLower(), true},
                     {port + QLatin1Char(':'), true},
+                    {portFor(pty, 7), true},
                     {drivePath, false},
                     {pty, false}};
         }

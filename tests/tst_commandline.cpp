@@ -142,18 +142,20 @@ private Q_SLOTS:
     // Printed by the program itself, never by Qt ending it.
     void answers_data()
     {
-        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("start");
-        QTest::newRow("help") << "--help" << "Usage: ";
-        QTest::newRow("help-all") << "--help-all" << "Usage: ";
-        QTest::newRow("version") << "--version" << "custdisp-cli " CUSTDISP_VERSION "\n";
+        QTest::newRow("help") << QStringList{"isp", "--help"} << "Usage: ";
+        QTest::newRow("help-all") << QStringList{"isp", "--help-all"} << "Usage: ";
+        QTest::newRow("version") << QStringList{"isp", "--version"} << "custdisp-cli " CUSTDISP_VERSION "\n";
+        // How Windows programs are asked for their help.
+        QTest::newRow("/? alone") << QStringList{"/?"} << "Usage: ";
     }
 
     void answers()
     {
-        QFETCH(QString, option);
+        QFETCH(QStringList, args);
         QFETCH(QString, start);
-        const ParsedCommandLine parsed = parseCommandLine({"custdisp-cli", "isp", option});
+        const ParsedCommandLine parsed = parseCommandLine(QStringList{"custdisp-cli"} + args);
         QVERIFY(std::holds_alternative<PlainAnswer>(parsed));
         QVERIFY2(std::get<PlainAnswer>(parsed).text.startsWith(start), qPrintable(std::get<PlainAnswer>(parsed).text));
     }

@@ -43,8 +43,10 @@ private Q_SLOTS:
         const QString version = QStringLiteral(CUSTDISP_VERSION);
         QTest::newRow("custdisp --help") << CUSTDISP_BINARY << "--help" << "--simulate";
         QTest::newRow("custdisp -h") << CUSTDISP_BINARY << "-h" << "--com";
+        QTest::newRow("custdisp /?") << CUSTDISP_BINARY << "/?" << "--com";
         QTest::newRow("custdisp --version") << CUSTDISP_BINARY << "--version" << "custdisp " + version;
         QTest::newRow("custdisp-cli --help") << CUSTDISP_CLI << "--help" << "--dry-run";
+        QTest::newRow("custdisp-cli /?") << CUSTDISP_CLI << "/?" << "--dry-run";
         QTest::newRow("custdisp-cli --version") << CUSTDISP_CLI << "--version" << "custdisp-cli " + version;
         QTest::newRow("custdisp-sim --help") << CUSTDISP_SIM << "--help" << "--fault";
         QTest::newRow("custdisp-sim --version") << CUSTDISP_SIM << "--version" << "custdisp-sim " + version;

@@ -24,11 +24,14 @@ void declare(QCommandLineParser &parser)
 }
 
 // The command line as it stands, before any toolkit has taken its options.
+// A lone "/?" is how Windows programs are asked for their help.
 QStringList rawArguments(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (arguments.size() == 2 && arguments.at(1) == QLatin1String("/?"))
+        arguments[1] = QStringLiteral("--help");
     return arguments;
 }
 
@@ -68,10 +71,10 @@ int answerHelpOrVersion(int argc, char *argv[])
     // Qt would show a message box on Windows, where a script waits for its
     // OK for ever: print, unless nobody could read it.
     if (!reachStandardOutput()) {
-        parser.process(app);  // shows and exits
+        parser.process(rawArguments(argc, argv));  // shows and exits
         return 0;
     }
-    [[maybe_unused]] const bool parsed = parser.parse(QCoreApplication::arguments());
+    [[maybe_unused]] const bool parsed = parser.parse(rawArguments(argc, argv));
     const QString text = parser.isSet(QStringLiteral("help"))
                              ? parser.helpText()
                              : QStringLiteral("custdisp %1\n").arg(QCoreApplication::applicationVersion());

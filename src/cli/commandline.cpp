@@ -163,6 +163,9 @@ void CommandLine::declare()
 
 ParsedCommandLine CommandLine::parse(const QStringList &arguments, const QByteArrayList &raw)
 {
+    // A lone "/?" is how Windows programs are asked for their help.
+    if (arguments.size() == 2 && arguments.at(1) == QLatin1String("/?"))
+        return parse({arguments.first(), QStringLiteral("--help")}, raw);
     if (!m_parser.parse(arguments))
         return UsageError{m_parser.errorText()};
     // Printed by the program itself: Qt's own showHelp() would end it at once.

@@ -102,10 +102,10 @@ Target targetFor(const PortName &name, const Settings &common, const PortMap &sa
 QString sameDevice(const QList<Target> &targets)
 {
     for (qsizetype i = 0; i < targets.size(); ++i) {
-        const QString real = DeviceFacts::realDevicePath(targets.at(i).device);
+        const QString device = DeviceFacts::deviceIdentity(DeviceFacts::realDevicePath(targets.at(i).device));
         for (qsizetype j = 0; j < i; ++j) {
-            if (real == DeviceFacts::realDevicePath(targets.at(j).device))
-                return QStringLiteral("-p %1 and -p %2 are one device (%3)").arg(targets.at(j).label, targets.at(i).label, real);
+            if (device == DeviceFacts::deviceIdentity(DeviceFacts::realDevicePath(targets.at(j).device)))
+                return QStringLiteral("-p %1 and -p %2 are one device (%3)").arg(targets.at(j).label, targets.at(i).label, device);
         }
     }
     return {};

@@ -19,6 +19,12 @@ PortNaming portNaming();
 // called. A name that does not exist comes back absolute but unresolved.
 QString realDevicePath(const QString &given);
 
+// What `real` (as realDevicePath gives it) stands for, to tell whether two
+// names reach one device: for the port hold and for one device named twice.
+// Linux: the path itself, links already resolved. Windows: the device the
+// system maps a COM name to, which two COM names of one device share.
+QString deviceIdentity(const QString &real);
+
 // The name to keep a device by: the one that finds the same adapter again
 // after it was plugged into another socket (/dev/serial/by-id/... on Linux),
 // or else the device itself, a relative path made absolute. `byIdFolder` is

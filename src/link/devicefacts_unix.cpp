@@ -25,6 +25,11 @@ QString realDevicePath(const QString &given)
     return canonical.isEmpty() ? absolute : canonical;
 }
 
+QString deviceIdentity(const QString &real)
+{
+    return real;
+}
+
 QString whyNoPort(const QString &real)
 {
     return QFileInfo(real).isDir() ? QStringLiteral("a directory") : QString();

@@ -1,6 +1,6 @@
 #include "link/portlock.h"
 
-#include "link/portname.h"
+#include "link/devicefacts.h"
 
 #include <windows.h>
 
@@ -8,11 +8,11 @@ namespace {
 
 // One name per device for every session on the machine (a service, a remote
 // desktop, the console), so a script run by another user is turned away too.
-// Every spelling of a port holds its COM name. Backslashes are not allowed
-// in the name after the namespace.
+// Every spelling of a port, and every COM name of one device, holds the
+// device. Backslashes are not allowed in the name after the namespace.
 QString holdName(const QString &device)
 {
-    QString name = WindowsPortName::canonical(device).value_or(device.toUpper());
+    QString name = DeviceFacts::deviceIdentity(device).toUpper();
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return QStringLiteral("Global\\custdisp-device-") + name;
 }

@@ -887,8 +887,10 @@ private Q_SLOTS:
             const auto stop = [&] { window ? isp.stop() : job.cancel(); };
             connect(&stopTimer, &QTimer::timeout, &stopTimer, stop);
             const auto progressed = [&](int value) {
-                if (stopAt == QLatin1String("frame 1") && value == 1)
+                if (stopAt == QLatin1String("frame 1") && value == 1) {
                     stop();
+                    stop();  // a second stop changes nothing
+                }
             };
             connect(&isp, &IspCommand::finished, &isp, [&](const DownloadResult &r) { ended = r.outcome; });
             connect(&job, &PortJob::finished, &job, [&](const PortResult &r) { ended = r.outcome; });
@@ -908,6 +910,11 @@ private Q_SLOTS:
                 stopTimer.start(100ms);
             QTRY_VERIFY2_WITH_TIMEOUT(ended.has_value(), qPrintable(frontEnd + QStringLiteral("no end")), 10000);
             QVERIFY2(outcomeWord(*ended) == outcome, qPrintable(frontEnd + outcomeWord(*ended)));
+            // A stop after the end changes nothing.
+            ended.reset();
+            stop();
+            QCoreApplication::processEvents();
+            QVERIFY2(!ended, qPrintable(frontEnd + QStringLiteral("ended twice")));
             QVERIFY2(!slow || longestGap < 400, qPrintable(frontEnd + QStringLiteral("the loop stood still for %1 ms").arg(longestGap)));
             // Nothing is opened before the record says "under way", nor for a display that holds the image.
             if (slow || outcome == QLatin1String("record-unwritable") || outcome == QLatin1String("up-to-date")) {

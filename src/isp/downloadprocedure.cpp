@@ -28,9 +28,8 @@ DownloadProcedure::DownloadProcedure(SerialLink &link, RecordKeeper &records, Do
 void DownloadProcedure::start(const Target &target, std::shared_ptr<const FirmwareImage> image, RecordUse use,
                               const QString &program)
 {
-    Q_ASSERT(!m_running);
     if (m_running)
-        return;
+        return;  // one download at a time
     m_running = true;
     m_stopRequested = false;
     m_transferStarted = false;
@@ -89,13 +88,12 @@ void DownloadProcedure::begun(const Begun &b)
         return finish();
     }
     m_underWay = b.underWay;
-    if (m_stopRequested)
-        return transferEnded(DownloadOutcome::Cancelled);
     openPort();
 }
 
 void DownloadProcedure::openPort()
 {
+    // A stop that came while the record was written: nothing is opened.
     if (m_stopRequested)
         return transferEnded(DownloadOutcome::Cancelled);
     if (std::optional<OpenFailure> failure = m_link.open(m_target)) {

@@ -19,8 +19,9 @@ constexpr quint8 kTrailer2 = 0xAA;
 // 16-bit addresses: the last start address that fits is 65320 (end 0xFFDF),
 // the 356th data frame. One frame more than whole blocks is always sent, so
 // an image of 65503 bytes is the largest whose frames all fit.
-constexpr int kMaxDataFrames = 356;
-constexpr qsizetype kMaxImageSize = 65503;
+constexpr int kMaxDataFrames = int((0xFFFF - (kBlockSize - 1)) / kBlockSize) + 1;
+constexpr qsizetype kMaxImageSize = kMaxDataFrames * kBlockSize - 1;
+static_assert(kMaxDataFrames == 356 && kMaxImageSize == 65503);
 
 // The display's one-byte answers.
 constexpr quint8 kAccessAccepted = 0x07;  // to the access command

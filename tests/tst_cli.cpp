@@ -340,7 +340,7 @@ private Q_SLOTS:
         first.start(QStringLiteral(CUSTDISP_CLI),
                     {"isp", "-q", "-b", "19200", "-p", firstByLink ? link : sim.device, writeImage(image)});
         QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains(QStringLiteral("data #1")), 10000);
+        QVERIFY(sim.waitFor(QStringLiteral("data #1"), 10000));
 
         const Run second = cli({"version", "--trace", "-p", firstByLink ? sim.device : link});
         QCOMPARE(second.exitCode, 3);
@@ -514,7 +514,7 @@ private Q_SLOTS:
         p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-b", "19200", "-p", sim.device, writeImage(randomImage(184 * 5 + 1))});
         QVERIFY(p.waitForStarted());
         if (!stopAt.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains(stopAt), 20000);
+            QVERIFY(sim.waitFor(stopAt, 20000));
             // Only a running child: kill(0, ...) would stop every test beside it.
             QCOMPARE(p.state(), QProcess::Running);
             QVERIFY(p.processId() > 0);
@@ -524,7 +524,7 @@ private Q_SLOTS:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         if (ignored) {
             QCOMPARE(p.exitCode(), 0);
-            QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("image:"), 5000);
+            QVERIFY(sim.waitFor("image:", 5000));
             return;
         }
         QCOMPARE(p.exitCode(), 11);
@@ -590,7 +590,7 @@ private Q_SLOTS:
         p.start(QStringLiteral(CUSTDISP_CLI), {"isp", "-q", "-b", "19200", "-p", sim.device, writeImage(newImage)});
         QVERIFY(p.waitForStarted());
         if (stop) {
-            QTRY_VERIFY_WITH_TIMEOUT(sim.log(10).contains("data #2 "), 20000);
+            QVERIFY(sim.waitFor("data #2 ", 20000));
             // On disk before the first byte: what a crash now would leave.
             QCOMPARE(recordOf(sim.device).value("state").toString(), QStringLiteral("under-way"));
             QCOMPARE(p.state(), QProcess::Running);

@@ -163,7 +163,7 @@ private Q_SLOTS:
                                                   << writeFile(m_dir.filePath(QStringLiteral("fw.bin")), randomImage(1000)));
         QVERIFY(p.waitForStarted());
         for (const auto &sim : d.sims)
-            QTRY_VERIFY_WITH_TIMEOUT(sim->log(10).contains(QStringLiteral("data #2 ")), 10000);
+            QVERIFY(sim->waitFor(QStringLiteral("data #2 "), 10000));
         QCOMPARE(p.state(), QProcess::Running);
         QVERIFY(p.processId() > 0);
         ::kill(pid_t(p.processId()), SIGINT);

@@ -27,6 +27,10 @@ did not make. Where no namespace can be made, a saved map points all four
 at devices that do not exist instead. The programs of BINDIR come first on
 PATH.
 
+A block that starts the window (custdisp, scripts/run) holds nothing else
+that runs: the window waits until it is closed, and a reader running the
+block would wait there.
+
 Commands that only mean something on a whole machine are checked instead of
 run: the program (or script) must exist, and every option the command gives
 must be in its --help. They are the lines that start with the window
@@ -235,6 +239,11 @@ def check_inline_commands(repo, bindir, pages):
     return errors
 
 
+def opens_window(line):
+    words = without_assignments(line.split())
+    return bool(words) and (Path(words[0]).name == "custdisp" or words[0] == "scripts/run")
+
+
 def can_hide_ports():
     """Whether a user and mount namespace can be made here to hide the PC's ports."""
     try:
@@ -363,6 +372,13 @@ def main():
                     continue
                 if REAL_DEVICE.search(text):
                     failures.append(f"{where}: a runnable block names a real device; use $DEV")
+                    continue
+                lines = [cmd.strip() for cmd in logical_lines(text)]
+                window = next((re.sub(r"\s+#.*", "", cmd) for cmd in lines if opens_window(cmd)), None)
+                runnable = [re.sub(r"\s+#.*", "", cmd) for cmd in lines if cmd and not cmd.startswith("#") and not is_checked(cmd)]
+                if window and runnable:
+                    failures.append(f"{where}: '{window}' opens the window, which waits until it is closed, and the "
+                                    f"block also runs '{runnable[0]}': give the window a block of its own")
                     continue
                 runs.append((where, pool.submit(run_block, repo, bindir, page, line, text, hide_ports)))
         for where, run in runs:

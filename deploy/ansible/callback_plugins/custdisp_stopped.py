@@ -1,7 +1,8 @@
-# A run of custdisp.yml that ends before its last play (Ctrl-C, a lost
-# controller) prints only Ansible's own error: this says whether its report
+# A run of custdisp.yml that ends before its recap (Ctrl-C, an error of
+# Ansible's own) prints only Ansible's error: this says whether its report
 # was written, and which command shows where each display now stands.
-# Loaded beside the playbook, for its runs only; it changes nothing.
+# Ansible loads it for the playbooks of this folder; it speaks only after
+# custdisp.yml's controller tasks, and changes nothing.
 import atexit
 import glob
 import os

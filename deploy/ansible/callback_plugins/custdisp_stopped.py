@@ -27,7 +27,7 @@ DROPPED_WITH_VALUE = ("-t", "--tags")
 DROPPED = ("-C", "--check")
 
 
-def check_command(argv):
+def check_command(argv, image_known):
     words, skip = ["ansible-playbook"], False
     for word in argv[1:]:
         if skip:
@@ -36,7 +36,8 @@ def check_command(argv):
             skip = True
         elif not (word in DROPPED or word.startswith("--tags=") or re.match(r"-t.", word)):
             words.append(word)
-    if not any("custdisp_image" in w for w in words):
+    # A parameters run names no image; the check needs one.
+    if not image_known and not any("custdisp_image" in w for w in words):
         words += ["-e", "custdisp_image=IMAGE"]
     return shlex.join(words)
 
@@ -55,9 +56,10 @@ class CallbackModule(CallbackBase):
         atexit.register(self._say)
 
     def v2_runner_on_ok(self, result):
-        # The controller's facts of the run (tasks/controller.yml): its start and report folder.
+        # The controller's facts of the run (tasks/controller.yml): its start,
+        # report folder and image, wherever the image was given.
         facts = result._result.get("ansible_facts", {})
-        for key in ("__custdisp_started", "__custdisp_report_path"):
+        for key in ("__custdisp_started", "__custdisp_report_path", "__custdisp_image"):
             if key in facts:
                 self._facts[key] = facts[key]
 
@@ -74,4 +76,4 @@ class CallbackModule(CallbackBase):
                 else f"no report was written (in {folder})")
         self._display.display(
             f"custdisp: the run stopped before its end: {what}. To see where each display stands (each PC's "
-            f"display record), run the check: {check_command(sys.argv)}", stderr=True)
+            f"display record), run the check: {check_command(sys.argv, '__custdisp_image' in self._facts)}", stderr=True)

@@ -17,11 +17,20 @@ Code blocks, by the word after the fence:
 The scratch folder of a block is a view of the checkout: a link to each of
 its top-level entries, `build` linked to the build, and beside them
 `firmware.bin`, an image of 1000 bytes. Each block gets two simulated
-displays of its own: $DEV and $DEV2 name their devices, and the saved port
-map points "Com 1" and "Com 2" at them and "Com 3", "Com 4" at devices that
-do not exist, so nothing a block does opens a device this test did not make.
-The programs of BINDIR come first on PATH; XDG_CONFIG_HOME, HOME and the
-display record (CUSTDISP_RECORD_DIR) are the block's own.
+displays of its own, $DEV and $DEV2 naming their devices, and starts from a
+fresh configuration, as a reader starting there has: no saved port map, no
+display record (XDG_CONFIG_HOME, HOME and CUSTDISP_RECORD_DIR are the
+block's own). What a block uses it maps itself. "Com 1" to "Com 4" unmapped
+are the PC's own ports (/dev/ttyS0 ...): the block runs where those are
+hidden (a mount namespace, each covered by an empty file), so one it uses
+without mapping fails it, and nothing a block does opens a device this test
+did not make. Where no namespace can be made, a saved map points all four
+at devices that do not exist instead. The programs of BINDIR come first on
+PATH.
+
+A block that starts the window (custdisp, scripts/run) holds nothing else
+that runs: the window waits until it is closed, and a reader running the
+block would wait there.
 
 Commands that only mean something on a whole machine are checked instead of
 run: the program (or script) must exist, and every option the command gives
@@ -52,6 +61,8 @@ LINK = re.compile(r"!?\[(?:[^\]\[]|\[[^\]]*\])*\]\(([^)\s]+)(?:\s+\"[^\"]*\")?\)
 # A runnable block never names a real port: those belong in no-run blocks or prose.
 REAL_DEVICE = re.compile(r"/dev/tty[A-Za-z]|/dev/serial/|\bCOM[0-9]")
 BLOCK_TIMEOUT = 180
+# The devices "Com 1" to "Com 4" name on a PC where nothing was mapped.
+OWN_PORTS = [f"/dev/ttyS{n}" for n in range(4)]
 
 
 def blocks(page):
@@ -229,6 +240,20 @@ def check_inline_commands(repo, bindir, pages):
     return errors
 
 
+def opens_window(line):
+    words = without_assignments(line.split())
+    return bool(words) and (Path(words[0]).name == "custdisp" or words[0] == "scripts/run")
+
+
+def can_hide_ports():
+    """Whether a user and mount namespace can be made here to hide the PC's ports."""
+    try:
+        return subprocess.run(["unshare", "--user", "--map-root-user", "--mount", "true"],
+                              capture_output=True, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
 def start_display(folder, name, env):
     log = folder / f".{name}.log"
     proc = subprocess.Popen(["custdisp-sim"], stdout=log.open("w"), stderr=subprocess.STDOUT,
@@ -253,7 +278,7 @@ def scratch(repo, bindir):
     return folder
 
 
-def run_block(repo, bindir, page, line, text):
+def run_block(repo, bindir, page, line, text, hide_ports):
     folder = scratch(repo, bindir)
     env = dict(os.environ)
     env.update(PATH=f"{bindir}{os.pathsep}{env.get('PATH', '')}", HOME=str(folder / "home"),
@@ -266,11 +291,16 @@ def run_block(repo, bindir, page, line, text):
             proc, device = start_display(folder, name, env)
             displays.append(proc)
             env[name] = device
-        (folder / "config" / "custdisp").mkdir(parents=True)
-        (folder / "config" / "custdisp" / "ports.ini").write_text(
-            f"[ports]\ncom1={env['DEV']}\ncom2={env['DEV2']}\n"
-            f"com3={folder}/no-such-device-3\ncom4={folder}/no-such-device-4\n")
-        script, problems = [], []
+        script, problems, command = [], [], ["bash", "-e", "-o", "pipefail", "-c"]
+        if hide_ports:
+            # Each of the PC's own ports covered by an empty file, for this block only.
+            (folder / ".blank").touch()
+            script.append(f'for d in {" ".join(OWN_PORTS)}; do [ ! -e "$d" ] || mount --bind .blank "$d"; done')
+            command = ["unshare", "--user", "--map-root-user", "--mount", *command]
+        else:
+            (folder / "config" / "custdisp").mkdir(parents=True)
+            (folder / "config" / "custdisp" / "ports.ini").write_text(
+                "[ports]\n" + "".join(f"com{n}={folder}/no-such-device-{n}\n" for n in range(1, 5)))
         for cmd in logical_lines(text):
             if is_checked(cmd.strip()):
                 why = check_command(cmd.strip(), env, folder)
@@ -285,7 +315,7 @@ def run_block(repo, bindir, page, line, text):
         # would hold a pipe open.
         output = folder / ".output"
         with output.open("wb") as sink:
-            proc = subprocess.Popen(["bash", "-e", "-o", "pipefail", "-c", "\n".join(script)], cwd=folder, env=env,
+            proc = subprocess.Popen([*command, "\n".join(script)], cwd=folder, env=env,
                                     stdout=sink, stderr=subprocess.STDOUT, start_new_session=True)
             try:
                 proc.wait(timeout=BLOCK_TIMEOUT)
@@ -302,6 +332,9 @@ def run_block(repo, bindir, page, line, text):
         if proc.returncode == -signal.SIGKILL:
             return f"still running after {BLOCK_TIMEOUT} s\n{out}"
         if proc.returncode != 0:
+            if re.search(r"^COM [1-4]: not available", out, re.M):
+                out += ("(the block starts with no saved port map: the Com N it uses unmapped is the PC's own "
+                        "port, hidden here; map it in the block, as a reader would)\n")
             return f"exit {proc.returncode}\n{out}"
         return None
     finally:
@@ -317,6 +350,9 @@ def main():
     failures = check_links(repo, pages) + check_paths(repo, pages) + check_states(repo, pages)
     failures += check_inline_commands(repo, bindir, pages)
     ran = skipped = 0
+    hide_ports = can_hide_ports()
+    if not hide_ports:
+        print("note: no mount namespace here; Com 1 to Com 4 point at devices that do not exist instead")
     # Each block has its folder and displays of its own, and mostly waits on
     # them: a few run side by side; their results are printed in page order.
     runs = []
@@ -338,7 +374,14 @@ def main():
                 if REAL_DEVICE.search(text):
                     failures.append(f"{where}: a runnable block names a real device; use $DEV")
                     continue
-                runs.append((where, pool.submit(run_block, repo, bindir, page, line, text)))
+                lines = [cmd.strip() for cmd in logical_lines(text)]
+                window = next((re.sub(r"\s+#.*", "", cmd) for cmd in lines if opens_window(cmd)), None)
+                runnable = [re.sub(r"\s+#.*", "", cmd) for cmd in lines if cmd and not cmd.startswith("#") and not is_checked(cmd)]
+                if window and runnable:
+                    failures.append(f"{where}: '{window}' opens the window, which waits until it is closed, and the "
+                                    f"block also runs '{runnable[0]}': give the window a block of its own")
+                    continue
+                runs.append((where, pool.submit(run_block, repo, bindir, page, line, text, hide_ports)))
         for where, run in runs:
             why = run.result()
             ran += 1

@@ -48,7 +48,8 @@ void IspCommand::run(const Target &target, RecordUse use)
     m_procedure.start(target, image, use, QStringLiteral("custdisp"));
 }
 
-// With the port still open: the record's trouble first, then the outcome.
+// With the port still open: a port that would not open, the record's trouble,
+// then the outcome.
 void IspCommand::tell(const DownloadResult &result)
 {
     if (result.outcome == DownloadOutcome::RecordUnwritable) {
@@ -56,13 +57,12 @@ void IspCommand::tell(const DownloadResult &result)
                                applicationTitle());
         return;
     }
-    if (result.outcome == DownloadOutcome::PortUnavailable) {
+    if (result.outcome == DownloadOutcome::PortUnavailable)
         m_operator.showMessage(m_target.unavailableText, applicationTitle());
-        return;
+    if (QString warning = result.recordEndWarning(); !warning.isEmpty()) {
+        warning[0] = warning[0].toUpper();
+        m_operator.showMessage(warning, applicationTitle());
     }
-    if (!result.recordEndError.isEmpty())
-        m_operator.showMessage(QStringLiteral("The display record still says the download is under way: ") + result.recordEndError,
-                               applicationTitle());
     if (const QString message = downloadMessage(result.outcome); !message.isEmpty())
         m_operator.showMessage(message, kTitle);
 }

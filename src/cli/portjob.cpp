@@ -122,8 +122,8 @@ void PortJob::downloaded(const DownloadResult &download)
         result.message = downloadMessage(download.outcome);
         break;
     }
-    if (!download.recordEndError.isEmpty())
-        result.recordWarning = QStringLiteral("the display record still says the download is under way: ") + download.recordEndError;
+    if (const QString warning = download.recordEndWarning(); !warning.isEmpty())
+        result.recordWarning = warning;
     end(result);
 }
 

@@ -35,6 +35,14 @@ struct DownloadResult {
     QString recordWarning;                   // what reading the record ignored
     QString recordError;                     // why "under way" could not be written (nothing was sent)
     QString recordEndError;                  // why the end could not be written: it still says "under way"
+
+    // "the display record still says the download is under way: WHY", or
+    // empty when the end was written.
+    QString recordEndWarning() const
+    {
+        return recordEndError.isEmpty() ? QString()
+                                        : QStringLiteral("the display record still says the download is under way: ") + recordEndError;
+    }
 };
 
 // One download into one display, the same for the window and the command

@@ -36,13 +36,18 @@ struct Sim {
             process.waitForFinished();
         }
     }
-    // Every line it printed after the device path, after letting it settle.
-    QString log(int settleMs = 100)
+    // Stops it and takes every line it printed after the device path. It
+    // reads what the line still holds before it ends, so a message missing
+    // from output() then was never written. False if it did not end.
+    bool finish()
     {
-        QTest::qWait(settleMs);
-        process.waitForReadyRead(50);
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
         m_log += QString::fromLocal8Bit(process.readAllStandardOutput());
-        return m_log;
+        return process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit
+               && process.exitCode() == 0;
     }
     // What it printed so far, without waiting.
     const QString &output() const { return m_log; }

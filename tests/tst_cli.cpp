@@ -275,8 +275,10 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, code);
         QVERIFY2(r.out.contains(output.replace(QLatin1String("NAME"), file)), qPrintable(r.out));
         // Nothing reached the display, and the port was never taken.
-        if (dryRun || code != 0)
-            QCOMPARE(sim.log().trimmed(), QString());
+        if (dryRun || code != 0) {
+            QVERIFY(sim.finish());
+            QCOMPARE(sim.output().trimmed(), QString());
+        }
     }
 
     void aNameThatIsNotUtf8_data()
@@ -350,8 +352,9 @@ private Q_SLOTS:
         QVERIFY(first.waitForFinished(30000));
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(QString::fromLocal8Bit(first.readAllStandardOutput()), QStringLiteral("ISP Transmit OK!\n"));
-        QVERIFY(!sim.log().contains(QStringLiteral("version query")));
-        QVERIFY(sim.waitFor(QStringLiteral("image:")));
+        QVERIFY(sim.finish());
+        QVERIFY(!sim.output().contains(QStringLiteral("version query")));
+        QVERIFY(sim.output().contains(QStringLiteral("image:")));
     }
 
     // What would grant access, told only where it would help.
@@ -420,7 +423,8 @@ private Q_SLOTS:
                                     .arg(lock)),
                  qPrintable(r.err));
         QVERIFY(QFile::exists(lock));
-        QCOMPARE(sim.log().trimmed(), QString());
+        QVERIFY(sim.finish());
+        QCOMPARE(sim.output().trimmed(), QString());
     }
 
     // A crashed program's lock file that this user cannot remove.
@@ -530,14 +534,16 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), 11);
         QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("cancelled"));
         QVERIFY(!QString::fromLocal8Bit(p.readAllStandardOutput()).contains("OK"));
-        const QString log = sim.log();
+        // The port was released.
+        SerialLink after;
+        QVERIFY(!after.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
+        after.close();
+        QVERIFY(sim.finish());
+        const QString log = sim.output();
         QVERIFY(!log.contains("image:"));
         QVERIFY(!log.contains(QStringLiteral(" end")));
         if (stopAt.isEmpty())
             QVERIFY2(!log.contains(QStringLiteral("access")), qPrintable(log));  // nothing was sent
-        // The port was released.
-        SerialLink after;
-        QVERIFY(!after.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
     }
 
     // The display record over a download's life: "under way" before the
@@ -637,7 +643,7 @@ private Q_SLOTS:
         const QByteArray image = randomImage(400);
         QCOMPARE(cli({"isp", "-q", "-b", "19200", "-p", held.device, writeImage(image)}).exitCode, 0);
         QVERIFY(held.waitFor(QStringLiteral("without trailing zeros")));  // all it will say of that download
-        const QString heard = held.log();
+        const QString heard = held.output();
         QStringList args{"isp", "--json", "-b", "19200", "-p", otherDevice ? other.device : held.device,
                          writeImage(otherImage ? randomImage(401) : image)};
         if (option)
@@ -648,10 +654,11 @@ private Q_SLOTS:
         QCOMPARE(port.value("outcome").toString(), outcome);
         QCOMPARE(port.value("record").toObject().value("state").toString(), QStringLiteral("holds"));
         if (outcome == "up-to-date") {
-            QCOMPARE(held.log(), heard);  // not a byte
-            // And said so, in words, even for one port without --json.
+            // Said so in words too, even for one port without --json.
             args.removeOne("--json");
             QVERIFY2(cli(args).out.contains("up-to-date, nothing was sent: the display record says it holds"), "silent");
+            QVERIFY(held.finish());
+            QCOMPARE(held.output(), heard);  // not a byte, either time
         }
     }
 
@@ -753,7 +760,8 @@ private Q_SLOTS:
         QCOMPARE(port.value("outcome").toString(), QStringLiteral("data-frame-failed"));
         QCOMPARE(port.value("frames_sent").toInt(), 3);
         QCOMPARE(port.value("retries").toInt(), 2);
-        QVERIFY(!sim.log().contains("image:"));
+        QVERIFY(sim.finish());
+        QVERIFY(!sim.output().contains("image:"));
     }
 
     // A reader that goes away (`| head -1`) must not kill a download half way.
@@ -1076,9 +1084,8 @@ private Q_SLOTS:
         // A lost line says so, as on stderr; nothing else here has a cause.
         QCOMPARE(port.value("cause").toString().startsWith(QLatin1String("cause: the line was lost: ")), fault.contains("hangup"));
         QCOMPARE(r.err.count(QStringLiteral("] > 01 ")), framesSent + retries);  // data frames start with 01
-        // clang-format off
-        const QString log = sim.log(300);  // "data #3 at 552..735 attempt 1 (hangs up)"
-        // clang-format on
+        QVERIFY(sim.finish());
+        const QString log = sim.output();  // "data #3 at 552..735 attempt 1 (hangs up)"
         QCOMPARE(log.count(QStringLiteral(" attempt 1")), framesSent);
         QCOMPARE(log.count(QRegularExpression(QStringLiteral(" attempt [2-9]"))), retries);
     }

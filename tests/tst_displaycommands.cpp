@@ -156,7 +156,7 @@ private Q_SLOTS:
         QVERIFY(!b.link.isOpen());
         // The packet was still completed, as the operator would see on a retry.
         QCOMPARE(b.settings.ParamPacket[7], quint8(0x0B));
-        QTest::qWait(50);
+        b.sim.hearOutstanding();
         QCOMPARE(b.sim.received(), QByteArray());
     }
 

@@ -601,7 +601,7 @@ private Q_SLOTS:
         QVERIFY(b.op.commandsEnabled);
         if (outcome != int(DownloadOutcome::Completed)) {
             // Refused before the port was touched.
-            QTest::qWait(50);
+            b.sim.hearOutstanding();
             QCOMPARE(b.sim.received(), QByteArray());
             QVERIFY(!b.op.steps().contains(QStringLiteral("disable|port open")));
         } else {

@@ -840,7 +840,8 @@ private Q_SLOTS:
 
         QCOMPARE(questions, bySignal ? 0 : 1);
         QCOMPARE(w.form->isVisible(), !confirm);
-        QTest::qWait(50);
+        QCoreApplication::processEvents();
+        w.sim.hearOutstanding();
         if (confirm) {
             QCOMPARE(watcher.boxes, QStringList{});  // no success, no failure box either
             QCOMPARE(w.sim.endFrames(), 0);

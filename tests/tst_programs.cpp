@@ -172,8 +172,9 @@ private Q_SLOTS:
             closedOnesLeadNowhere();
             QVERIFY(p.waitForFinished(30000));
             QCOMPARE(p.exitCode(), 0);
-            QVERIFY(sim.waitFor(QStringLiteral("image: 552 bytes received")));
-            QVERIFY2(!sim.log().contains(QStringLiteral("garbage")), qPrintable(sim.log()));
+            QVERIFY(sim.finish());
+            QVERIFY2(sim.output().contains(QStringLiteral("image: 552 bytes received")), qPrintable(sim.output()));
+            QVERIFY2(!sim.output().contains(QStringLiteral("garbage")), qPrintable(sim.output()));
             return;
         }
         QVERIFY2(!p.waitForFinished(500), "it ended by itself");

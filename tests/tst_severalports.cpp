@@ -141,8 +141,10 @@ private Q_SLOTS:
         QVERIFY(busy.value(QStringLiteral("cause")).toString().contains(QStringLiteral("in use by another program")));
         // Only the healthy display heard an end frame.
         QVERIFY(d.sims.front()->waitFor(QStringLiteral("image:")));
-        for (std::size_t i = 1; i < d.sims.size(); ++i)
-            QVERIFY(!d.sims.at(i)->log().contains(QStringLiteral("image:")));
+        for (std::size_t i = 1; i < d.sims.size(); ++i) {
+            QVERIFY(d.sims.at(i)->finish());
+            QVERIFY(!d.sims.at(i)->output().contains(QStringLiteral("image:")));
+        }
     }
 
     void theParametersReachEveryDisplay()
@@ -174,9 +176,11 @@ private Q_SLOTS:
         const QJsonDocument report = QJsonDocument::fromJson(out);
         for (const auto &sim : d.sims) {
             QCOMPARE(portNamed(report, sim->device).value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
-            QVERIFY(!sim->log().contains(QStringLiteral("image:")));
             SerialLink after;
             QVERIFY(!after.open(targetAt(sim->device, QStringLiteral("9600,N,8,1"))));
+            after.close();
+            QVERIFY(sim->finish());
+            QVERIFY(!sim->output().contains(QStringLiteral("image:")));
         }
     }
 
@@ -217,7 +221,8 @@ private Q_SLOTS:
         const Run r = cli({"version", "-p", sim.device, "-p", byLink ? link : sim.device});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(QStringLiteral("are one device (%1)").arg(sim.device)), qPrintable(r.err));
-        QCOMPARE(sim.log().trimmed(), QString());
+        QVERIFY(sim.finish());
+        QCOMPARE(sim.output().trimmed(), QString());
     }
 
     // A saved "Com N" and a device path name one display too.

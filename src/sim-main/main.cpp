@@ -1,5 +1,6 @@
 // custdisp-sim: a simulated display as a program. Prints its device path on
-// the first line, then one line for every message it hears, until stopped.
+// the first line, then one line for every message it hears, until stopped
+// (and then for what the line still held).
 #include "process/standarddescriptors.h"
 #include "process/stoprequests.h"
 #include "settings/settings.h"
@@ -246,7 +247,13 @@ int main(int argc, char *argv[])
     display.setObserver(printer(display, options.imageFile));
 
     StopRequests stop;
-    QObject::connect(&stop, &StopRequests::requested, &app, &QCoreApplication::quit);
+    // What the tool wrote before the stop is still heard: the log then ends
+    // with every message it sent, which is what a stopped run is read for.
+    QObject::connect(&stop, &StopRequests::requested, &app, [&display] {
+        display.hearOutstanding();
+        display.hangUp();
+        QCoreApplication::quit();
+    });
     std::printf("%s\n", qPrintable(display.devicePath()));
     std::fflush(stdout);
     return app.exec();

@@ -139,6 +139,13 @@ void PtyEnd::pause(std::chrono::milliseconds duration)
     m_resume->start(duration);
 }
 
+// Also after a hang-up, with the notifier off: a short visit's bytes are
+// still there to read, before the reads fail again.
+void PtyEnd::hearOutstanding()
+{
+    readLine();
+}
+
 void PtyEnd::resume()
 {
     m_paused = false;

@@ -54,6 +54,9 @@ public:
     void stopListening();
     // Reads nothing for this long, then reads again.
     void pause(std::chrono::milliseconds duration);
+    // Reads at once what the tool wrote and is not read yet, unless paused
+    // or no longer listening.
+    void hearOutstanding();
     // Writes bytes to the tool, if it has the line open in raw mode; a lost
     // answer is what a real line does too.
     void send(const QByteArray &bytes);

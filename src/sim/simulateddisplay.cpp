@@ -32,6 +32,7 @@ public:
     }
 
     void pause(std::chrono::milliseconds duration) { m_pty->pause(duration); }
+    void hearOutstanding() { m_pty->hearOutstanding(); }
 
 private:
     Time now() const { return std::chrono::duration_cast<Time>(std::chrono::nanoseconds(m_clock.nsecsElapsed())); }
@@ -230,6 +231,13 @@ void SimulatedDisplay::pauseReading(std::chrono::milliseconds duration)
         QMetaObject::invokeMethod(
             m_engine, [e = m_engine, duration] { e->pause(duration); },
             Qt::BlockingQueuedConnection);
+}
+
+void SimulatedDisplay::hearOutstanding()
+{
+    if (m_engine)
+        QMetaObject::invokeMethod(
+            m_engine, [e = m_engine] { e->hearOutstanding(); }, Qt::BlockingQueuedConnection);
 }
 
 QList<SimLogEntry> SimulatedDisplay::log() const

@@ -88,6 +88,11 @@ public:
     // queues in the pty, then in the tool's own buffer), then reads again.
     // In effect when it returns; a second call sets a new end.
     void pauseReading(std::chrono::milliseconds duration);
+    // Reads now what the tool wrote and the display has not read yet (as it
+    // soon would), and returns once that is handled: a message not in the log
+    // then was never written whole. Not while reading is paused or the
+    // display has hung up.
+    void hearOutstanding();
     // Called on the display's thread for every message, after it is logged.
     void setObserver(std::function<void(const SimLogEntry &)> observer);
 

@@ -23,7 +23,8 @@ struct Sim {
     explicit Sim(const QStringList &args = {})
     {
         process.start(QStringLiteral(CUSTDISP_SIM), args);
-        if (process.waitForReadyRead(5000))
+        // At once, as a rule; a sanitized build on a loaded machine can take seconds.
+        if (process.waitForReadyRead(30000))
             device = QString::fromLocal8Bit(process.readLine()).trimmed();
     }
     ~Sim()

@@ -469,7 +469,8 @@ private Q_SLOTS:
     {
         Sim sim;
         SerialLink holder;
-        QVERIFY(!holder.open(targetAt(sim.device, QStringLiteral("9600,N,8,1"))));
+        const std::optional<OpenFailure> held = holder.open(targetAt(sim.device, QStringLiteral("9600,N,8,1")));
+        QVERIFY2(!held, qPrintable(sim.device + QStringLiteral(": ") + (held ? held->describe() : QString())));
         const Run r = cli({"params", "-p", sim.device});
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains("is in use by another program"), qPrintable(r.err));

@@ -463,6 +463,23 @@ private Q_SLOTS:
         const Run isp = cli({"isp", "-p", "/dev/custdisp-nothing-here", writeImage("abc")});
         QCOMPARE(isp.exitCode, 3);
         QVERIFY(isp.err.contains("does not exist"));
+
+        // Another program trying the same missing name holds its lock at
+        // that moment: missing all the same, not in use.
+        QProcess holder;
+        holder.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        const QString gone = QStringLiteral("/dev/custdisp-gone-%1").arg(holder.processId());
+        const QString lock = QStringLiteral("/var/lock/LCK..") + gone.mid(5);
+        QVERIFY(!writeFile(lock, QStringLiteral("%1\n").arg(holder.processId(), 10).toUtf8()).isEmpty());
+        const auto cleanUp = qScopeGuard([&] {
+            QFile::remove(lock);
+            holder.kill();
+            holder.waitForFinished();
+        });
+        const Run locked = cli({"version", "-p", gone});
+        QCOMPARE(locked.exitCode, 3);
+        QVERIFY2(locked.err.contains("cause: " + gone + " does not exist"), qPrintable(locked.err));
     }
 
     void busyPortSaysWhy()

@@ -44,6 +44,10 @@ inline QString namesOf(const QString &device)
 // Windows any name but a COM port's. Empty when it may be one.
 QString whyNoPort(const QString &real);
 
+// Whether the system says for certain that no device has this name (Linux: no
+// node there). Windows: a COM name is known only by opening it (false).
+bool isAbsent(const QString &real);
+
 // Whether this user could open the device node for reading and writing.
 bool mayReadWrite(const QString &device);
 // Whether the system refuses the name for its length before looking for it.

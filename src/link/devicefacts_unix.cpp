@@ -52,6 +52,11 @@ QString stableName(const QString &device, const QString &byIdFolder)
     return device.contains(QLatin1Char('/')) ? QFileInfo(device).absoluteFilePath() : device;
 }
 
+bool isAbsent(const QString &real)
+{
+    return !QFileInfo::exists(real);
+}
+
 bool mayReadWrite(const QString &device)
 {
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;

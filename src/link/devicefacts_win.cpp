@@ -88,6 +88,11 @@ QString stableName(const QString &device, const QString &)
     return device;  // Windows keeps an adapter's COM number itself
 }
 
+bool isAbsent(const QString &)
+{
+    return false;
+}
+
 bool mayReadWrite(const QString &)
 {
     return true;

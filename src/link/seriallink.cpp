@@ -101,6 +101,11 @@ std::optional<OpenFailure> SerialLink::open(const QString &device, const LineSet
     if (const QString why = DeviceFacts::whyNoPort(real); !why.isEmpty())
         return failed({OpenFailureCause::NotASerialPort, real, why});
 
+    // Missing is missing, whatever lock of that name there is: a program
+    // trying the same missing name this very moment holds one.
+    if (DeviceFacts::isAbsent(real))
+        return failed({OpenFailureCause::Missing, real});
+
     // A lock of another running program means the port is taken, whatever
     // its format: QSerialPort would take a lock it does not recognise as its
     // own for a stale one, remove it, and write into that program's session.
